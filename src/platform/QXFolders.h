@@ -1,0 +1,32 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+// The folders of the program on this system. Environment lookups happen at each call,
+// so tests can point them elsewhere with XDG_CONFIG_HOME, XDG_DATA_HOME,
+// XDG_RUNTIME_DIR and TMPDIR.
+namespace QXFolders {
+
+// $XDG_CONFIG_HOME/TesseraQuadrix (default ~/.config/TesseraQuadrix); not created.
+std::filesystem::path profileFolder();
+
+// $XDG_DATA_HOME/TesseraQuadrix (default ~/.local/share/TesseraQuadrix); not created.
+std::filesystem::path dataFolder();
+
+// The per-user runtime folder: $XDG_RUNTIME_DIR when set, else $TMPDIR (or /tmp).
+std::filesystem::path runtimeFolder();
+
+// The temporary folder of the program: runtimeFolder()/TesseraQuadrix when
+// XDG_RUNTIME_DIR is set, else <tmp>/TesseraQuadrix-<uid>. Created mode 0700 on first
+// use. A folder of that name that is a link, belongs to another user or is open to
+// others is never used: nothing is returned then.
+std::optional<std::filesystem::path> temporaryFolder();
+
+// The temporary folder's path without creating or checking it.
+std::filesystem::path temporaryFolderPath();
+
+// The folder of the running executable.
+std::filesystem::path programFolder();
+
+} // namespace QXFolders
