@@ -1,0 +1,170 @@
+#include "utility/utility.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kTickPeriod = std::chrono::milliseconds(100);
+
+// Set when the thread object is destroyed at exit (or when the library is unloaded).
+// Calls arriving after that, from other libraries' static destructors, are ignored.
+std::atomic<bool> g_gone{false};
+
+template <typename Call> void callGuarded(Call&& call) {
+    // A listener's exception must not end the thread every other listener shares.
+    try {
+        call();
+    } catch (...) {
+    }
+}
+
+template <typename T> bool contains(const std::vector<T>& list, const T& value) {
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+// The one thread that ticks every listener in turn. It sleeps on a condition variable
+// while no listener is added, so an idle program does not wake up for it.
+class WorkingThread {
+public:
+    static WorkingThread& instance() {
+        static WorkingThread thread;
+        return thread;
+    }
+
+    void add(IWorkingThreadListener* listener) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (contains(m_listeners, listener) || contains(m_releases, listener))
+                return;
+            m_listeners.push_back(listener);
+        }
+        m_wake.notify_all();
+    }
+
+    void remove(IWorkingThreadListener* listener) {
+        std::unique_lock lock(m_mutex);
+        std::erase(m_listeners, listener);
+        // On the worker the tick running now is either the caller's own or another
+        // listener's; waiting would deadlock in the first case and is needless in the second.
+        if (onWorker())
+            return;
+        m_tickEnded.wait(lock, [&] { return m_ticking != listener; });
+    }
+
+    void free(IWorkingThreadListener* listener) {
+        {
+            std::lock_guard lock(m_mutex);
+            std::erase(m_listeners, listener);
+            if (contains(m_releases, listener))
+                return;
+            m_releases.push_back(listener);
+        }
+        m_wake.notify_all();
+    }
+
+private:
+    WorkingThread() {
+        // Held so that the worker sees m_workerId once it takes the lock.
+        std::lock_guard lock(m_mutex);
+        m_thread = std::thread([this] { run(); });
+        m_workerId = m_thread.get_id();
+    }
+
+    // Runs at exit, after main has returned: listeners still added are neither ticked nor
+    // released any more (their libraries may be gone); a tick in progress is waited for.
+    ~WorkingThread() {
+        g_gone = true;
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_all();
+        if (onWorker())
+            m_thread.detach(); // exit() was called from a tick
+        else if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    bool onWorker() const { return std::this_thread::get_id() == m_workerId; }
+
+    void run() {
+        std::unique_lock lock(m_mutex);
+        auto nextRound = Clock::now();
+        while (!m_stopping) {
+            if (!m_releases.empty()) {
+                IWorkingThreadListener* listener = m_releases.front();
+                m_releases.erase(m_releases.begin());
+                lock.unlock();
+                callGuarded([&] { listener->release(); });
+                lock.lock();
+            } else if (m_listeners.empty()) {
+                m_wake.wait(lock, [&] {
+                    return m_stopping || !m_listeners.empty() || !m_releases.empty();
+                });
+                nextRound = Clock::now();
+            } else if (Clock::now() < nextRound) {
+                m_wake.wait_until(lock, nextRound, [&] {
+                    return m_stopping || !m_releases.empty() || m_listeners.empty();
+                });
+            } else {
+                runRound(lock);
+                // A slow round delays the next one instead of causing a burst of catch-ups.
+                nextRound = std::max(nextRound + kTickPeriod, Clock::now());
+            }
+        }
+    }
+
+    void runRound(std::unique_lock<std::mutex>& lock) {
+        m_round = m_listeners;
+        for (IWorkingThreadListener* listener : m_round) {
+            // Removed or freed by an earlier tick of this round, or from another thread.
+            if (m_stopping || !contains(m_listeners, listener))
+                continue;
+            m_ticking = listener;
+            lock.unlock();
+            callGuarded([&] { listener->tick(); });
+            lock.lock();
+            m_ticking = nullptr;
+            m_tickEnded.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;      // the worker waits for listeners, releases or stop
+    std::condition_variable m_tickEnded; // removing threads wait for a tick to end
+    std::vector<IWorkingThreadListener*> m_listeners; // ticked in the order they were added
+    std::vector<IWorkingThreadListener*> m_releases;  // handed over, release() still due
+    std::vector<IWorkingThreadListener*> m_round;     // worker only
+    IWorkingThreadListener* m_ticking = nullptr;      // whose tick runs now
+    bool m_stopping = false;
+    std::thread m_thread;
+    std::thread::id m_workerId;
+};
+
+} // namespace
+
+extern "C" {
+
+QX_UTILITY_API void WorkingThreadAddListener(IWorkingThreadListener* listener) {
+    if (listener && !g_gone)
+        WorkingThread::instance().add(listener);
+}
+
+QX_UTILITY_API void WorkingThreadRemoveListener(IWorkingThreadListener* listener) {
+    if (listener && !g_gone)
+        WorkingThread::instance().remove(listener);
+}
+
+QX_UTILITY_API void WorkingThreadFreeListener(IWorkingThreadListener* listener) {
+    if (listener && !g_gone)
+        WorkingThread::instance().free(listener);
+}
+
+} // extern "C"

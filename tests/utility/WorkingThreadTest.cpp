@@ -1,0 +1,214 @@
+#include "support/QXTestSupport.h"
+#include "utility/utility.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class TestListener : public IWorkingThreadListener {
+public:
+    virtual ~TestListener() = default;
+
+    void tick() override {
+        {
+            std::lock_guard lock(m_mutex);
+            m_threads.insert(std::this_thread::get_id());
+            m_tickTimes.push_back(Clock::now());
+        }
+        ++ticks;
+        if (onTick)
+            onTick();
+    }
+    void release() override {
+        ++releases;
+        std::lock_guard lock(m_mutex);
+        m_threads.insert(std::this_thread::get_id());
+    }
+
+    std::set<std::thread::id> threads() {
+        std::lock_guard lock(m_mutex);
+        return m_threads;
+    }
+    std::vector<Clock::time_point> tickTimes() {
+        std::lock_guard lock(m_mutex);
+        return m_tickTimes;
+    }
+
+    std::atomic<int> ticks{0};
+    std::atomic<int> releases{0};
+    std::function<void()> onTick;
+
+private:
+    std::mutex m_mutex;
+    std::set<std::thread::id> m_threads;
+    std::vector<Clock::time_point> m_tickTimes;
+};
+
+// Removes a stack listener even when an assertion ends the test early.
+struct Added {
+    explicit Added(IWorkingThreadListener* listener) : m_listener(listener) {
+        WorkingThreadAddListener(listener);
+    }
+    ~Added() { WorkingThreadRemoveListener(m_listener); }
+    IWorkingThreadListener* m_listener;
+};
+
+// Returns once the thread has completed at least `rounds` whole rounds from now.
+void waitForRounds(int rounds) {
+    TestListener sentinel;
+    Added added(&sentinel);
+    ASSERT_TRUE(qxtest::waitFor([&] { return sentinel.ticks > rounds; }));
+}
+
+TEST(WorkingThreadTest, TicksArriveOnOneLibraryThreadAboutEvery100ms) {
+    TestListener listener;
+    Added added(&listener);
+    ASSERT_TRUE(qxtest::waitFor([&] { return listener.ticks >= 6; }));
+    auto threads = listener.threads();
+    ASSERT_EQ(threads.size(), 1u);
+    EXPECT_NE(*threads.begin(), std::this_thread::get_id());
+    auto times = listener.tickTimes();
+    EXPECT_GE(times[5] - times[0], 400ms) << "the thread ticks too often";
+}
+
+TEST(WorkingThreadTest, NoTickRunsOrFollowsOnceRemoveReturns) {
+    struct Slow : TestListener {
+        std::atomic<bool> inTick{false};
+        std::atomic<bool> removing{false};
+        std::atomic<bool> removed{false};
+        std::atomic<int> lateTicks{0};
+    };
+    std::vector<std::unique_ptr<Slow>> listeners;
+    for (int round = 0; round < 8; ++round) {
+        auto& slow = *listeners.emplace_back(std::make_unique<Slow>());
+        // The tick outlasts the start of Remove, so a Remove that does not wait returns
+        // while it is still running.
+        slow.onTick = [&slow] {
+            if (slow.removed)
+                ++slow.lateTicks;
+            slow.inTick = true;
+            qxtest::waitFor([&] { return slow.removing.load(); }, 10s);
+            auto until = Clock::now() + 30ms;
+            while (Clock::now() < until)
+                std::this_thread::yield();
+            slow.inTick = false;
+        };
+        WorkingThreadAddListener(&slow);
+        ASSERT_TRUE(qxtest::waitFor([&] { return slow.inTick.load(); }));
+        slow.removing = true;
+        WorkingThreadRemoveListener(&slow);
+        EXPECT_FALSE(slow.inTick) << "Remove returned during a tick";
+        slow.removed = true;
+    }
+    waitForRounds(2);
+    for (auto& slow : listeners)
+        EXPECT_EQ(slow->lateTicks, 0);
+}
+
+TEST(WorkingThreadTest, AddAndRemoveFromManyThreads) {
+    std::atomic<int> ticks{0};
+    std::atomic<int> violations{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            std::atomic<bool> inTick{false};
+            TestListener listener;
+            listener.onTick = [&] {
+                inTick = true;
+                ++ticks;
+                auto until = Clock::now() + 2ms;
+                while (Clock::now() < until)
+                    std::this_thread::yield();
+                inTick = false;
+            };
+            // Until enough ticks have met the add/remove traffic, or a generous time-out.
+            auto deadline = Clock::now() + 20s;
+            while (ticks < 12 && Clock::now() < deadline) {
+                WorkingThreadAddListener(&listener);
+                std::this_thread::yield();
+                WorkingThreadRemoveListener(&listener);
+                if (inTick)
+                    ++violations;
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_GE(ticks, 12);
+    EXPECT_EQ(violations, 0);
+}
+
+TEST(WorkingThreadTest, FreeStopsTicksAndReleasesOnceOnTheWorker) {
+    auto* listener = new TestListener; // deleted below, after release has been seen
+    std::atomic<int> ticksAtFree{0};
+    WorkingThreadAddListener(listener);
+    ASSERT_TRUE(qxtest::waitFor([&] { return listener->ticks > 0; }));
+    ticksAtFree = listener->ticks.load();
+    WorkingThreadFreeListener(listener);
+    ASSERT_TRUE(qxtest::waitFor([&] { return listener->releases == 1; }));
+    waitForRounds(2);
+    EXPECT_EQ(listener->releases, 1);
+    EXPECT_LE(listener->ticks, ticksAtFree + 1) << "ticked after being freed";
+    EXPECT_EQ(listener->threads().size(), 1u) << "release ran on another thread than tick";
+    delete listener;
+}
+
+TEST(WorkingThreadTest, FreeOfAListenerNeverAddedStillReleasesIt) {
+    struct SelfDeleting : IWorkingThreadListener {
+        virtual ~SelfDeleting() = default;
+        explicit SelfDeleting(std::atomic<int>& released) : m_released(released) {}
+        void tick() override {}
+        void release() override {
+            ++m_released;
+            delete this;
+        }
+        std::atomic<int>& m_released;
+    };
+    std::atomic<int> released{0};
+    WorkingThreadFreeListener(new SelfDeleting(released));
+    ASSERT_TRUE(qxtest::waitFor([&] { return released == 1; }));
+    waitForRounds(1);
+    EXPECT_EQ(released, 1);
+}
+
+TEST(WorkingThreadTest, RemoveAndFreeFromInsideTheTick) {
+    TestListener removing;
+    removing.onTick = [&] { WorkingThreadRemoveListener(&removing); };
+    Added added(&removing);
+
+    TestListener freeing;
+    freeing.onTick = [&] { WorkingThreadFreeListener(&freeing); };
+    WorkingThreadAddListener(&freeing);
+
+    ASSERT_TRUE(qxtest::waitFor([&] { return freeing.releases == 1; }));
+    waitForRounds(2);
+    EXPECT_EQ(removing.ticks, 1);
+    EXPECT_EQ(freeing.ticks, 1);
+    EXPECT_EQ(freeing.releases, 1);
+}
+
+TEST(WorkingThreadTest, ListenerAddedTwiceTicksOncePerRound) {
+    TestListener twice;
+    TestListener once;
+    WorkingThreadAddListener(&twice);
+    Added addedTwice(&twice);
+    Added addedOnce(&once);
+    ASSERT_TRUE(qxtest::waitFor([&] { return once.ticks >= 5; }));
+    WorkingThreadRemoveListener(&twice);
+    WorkingThreadRemoveListener(&once);
+    EXPECT_LE(std::abs(twice.ticks - once.ticks), 1);
+}
+
+} // namespace
