@@ -1,0 +1,35 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <tinyxml.h>
+
+// A TinyXML document bound to the file it is read from and written to.
+class QXXmlDocument : public TiXmlDocument {
+public:
+    explicit QXXmlDocument(std::filesystem::path path);
+
+    const std::filesystem::path& path() const { return m_path; }
+
+    // Reads and parses the file. False for a file that is missing, unreadable, larger
+    // than 64 MiB, nested deeper than 512 elements, or not well-formed XML.
+    bool load();
+    // Parses text held in memory, with the same limits as load.
+    bool parseText(std::string text);
+    // Prints the document and replaces the file atomically. False on any write error;
+    // the old file then stays as it was.
+    bool save() const;
+    // The document as TinyXML prints it.
+    std::string print() const;
+
+    // TinyXML's global settings the program relies on: whitespace inside values is
+    // kept exactly as stored. Called by every reader; safe from any thread.
+    static void configureTinyXml();
+
+private:
+    std::filesystem::path m_path;
+};
+
+// True when the XML text nests elements deeper than maxDepth. TinyXML parses
+// recursively, so deeper documents are refused before they reach it.
+bool xmlNestingExceeds(const std::string& text, int maxDepth);
