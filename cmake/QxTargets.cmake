@@ -10,7 +10,12 @@ function(_qx_common_options target)
             target_compile_options(${target} PRIVATE -Werror)
         endif()
     endif()
-    if(QX_SANITIZE)
+    if(QX_FUZZ_ONLY)
+        # Libraries carry coverage for libFuzzer; the fuzz targets add the driver.
+        target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined
+            -fno-omit-frame-pointer)
+        target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+    elseif(QX_SANITIZE)
         target_compile_options(${target} PRIVATE -fsanitize=${QX_SANITIZE} -fno-omit-frame-pointer
             -fno-sanitize-recover=undefined)
         target_link_options(${target} PRIVATE -fsanitize=${QX_SANITIZE})

@@ -13,7 +13,13 @@ for target in "$build"/fuzz/*_fuzzer; do
     corpus=$(mktemp -d)
     cp "$top/fuzz/corpus/$name"/* "$corpus"/
     echo "== fuzzing $name for $seconds s"
-    "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 "$corpus" \
-        "$top/fuzz/corpus/$name" 2>&1 | tail -n 5
+    if ! "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+            -artifact_prefix="$build/$name-" "$corpus" "$top/fuzz/corpus/$name" \
+            >"$build/$name.log" 2>&1; then
+        tail -n 60 "$build/$name.log"
+        echo "fuzzing $name found a fault; the input is in $build/$name-*" >&2
+        exit 1
+    fi
+    tail -n 2 "$build/$name.log"
     rm -rf "$corpus"
 done
