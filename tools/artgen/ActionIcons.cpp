@@ -49,17 +49,23 @@ void house(QPainter& p, const GlyphInk& ink) {
     p.drawRect(QRectF(21.5, 28, 5, 8));
 }
 
-// A nearly closed circle running clockwise with an arrow head at its end.
-void circularArrow(QPainter& p, const GlyphInk& ink) {
-    const QPointF centre(24, 25);
-    const qreal radius = 10.5;
-    const qreal start = 40, sweep = -290; // clockwise, leaving a gap at the upper right
+// An open circle stroked from start through sweep degrees (negative: clockwise).
+void strokeArc(QPainter& p, const GlyphInk& ink, QPointF centre, qreal radius, qreal start,
+               qreal sweep) {
     QPainterPath arc;
     arc.arcMoveTo(circleBox(centre, radius), start);
     arc.arcTo(circleBox(centre, radius), start, sweep);
     p.setPen(ink.stroke(4));
     p.setBrush(Qt::NoBrush);
     p.drawPath(arc);
+}
+
+// A nearly closed circle running clockwise with an arrow head at its end.
+void circularArrow(QPainter& p, const GlyphInk& ink) {
+    const QPointF centre(24, 25);
+    const qreal radius = 10.5;
+    const qreal start = 40, sweep = -290; // clockwise, leaving a gap at the upper right
+    strokeArc(p, ink, centre, radius, start, sweep);
 
     const qreal end = qDegreesToRadians(start + sweep);
     const QPointF tip = onCircle(centre, radius, start + sweep);
@@ -141,12 +147,7 @@ void powerSymbol(QPainter& p, const GlyphInk& ink) {
     const QPointF centre(24, 25.5);
     const qreal radius = 11.5;
     const qreal start = 60, sweep = -300; // clockwise, open at the top for the bar
-    QPainterPath arc;
-    arc.arcMoveTo(circleBox(centre, radius), start);
-    arc.arcTo(circleBox(centre, radius), start, sweep);
-    p.setPen(ink.stroke(4));
-    p.setBrush(Qt::NoBrush);
-    p.drawPath(arc);
+    strokeArc(p, ink, centre, radius, start, sweep);
     p.drawLine(QPointF(24, 10.5), QPointF(24, 24));
 }
 
