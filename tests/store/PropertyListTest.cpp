@@ -129,7 +129,7 @@ TEST(PropertyListFile, DamagedFilesLoadAsNothingAndSayWhy) {
         {"empty", ""},
         {"truncated", good.substr(0, good.size() / 2)},
         {"not xml", "this is not a property list"},
-        {"binary", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe", 20)},
+        {"binary", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe", 18)},
         {"deep", std::string(200000, '<').insert(0, "<plist>")},
         {"deeply nested", [] {
              std::string s = "<plist><dict>";
