@@ -6,6 +6,10 @@ function(_qx_common_options target)
     if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
         target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
             -Wnon-virtual-dtor -Wcast-align -Woverloaded-virtual -Wno-missing-field-initializers)
+        if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+            # GCC 12 reports false -Wrestrict overlaps in inlined std::basic_string code.
+            target_compile_options(${target} PRIVATE -Wno-restrict)
+        endif()
         if(QX_WERROR)
             target_compile_options(${target} PRIVATE -Werror)
         endif()

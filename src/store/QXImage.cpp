@@ -2,10 +2,14 @@
 
 #include "platform/QXFiles.h"
 
+#include <atomic>
+
 namespace {
 
 constexpr size_t kMaxFileBytes = size_t(64) << 20;
 constexpr unsigned long long kMaxPixels = 20'000'000ULL;
+
+std::atomic<unsigned long long> g_decodes{0};
 
 } // namespace
 
@@ -71,7 +75,12 @@ bool QXImage::decode(std::span<const unsigned char> bytes, FREE_IMAGE_FORMAT hin
         clear();
         return false;
     }
+    ++g_decodes;
     return true;
+}
+
+unsigned long long QXImage::decodeCount() {
+    return g_decodes.load();
 }
 
 std::string QXImage::encode(FREE_IMAGE_FORMAT format) const {

@@ -46,6 +46,9 @@ public:
     // Brings a picture of any other size to 48 x 48 by scaling it.
     void ensureKeySize();
 
+    // How many pictures were decoded in this process so far (files and memory).
+    static unsigned long long decodeCount();
+
     const std::filesystem::path& sourcePath() const { return m_sourcePath; }
     void setSourcePath(std::filesystem::path path) { m_sourcePath = std::move(path); }
     bool changed() const { return m_changed; }
