@@ -27,8 +27,12 @@ private:
 
 using GlyphFunction = std::function<void(QPainter&, const GlyphInk&)>;
 
+// How a key face is lit: plain, or brighter for a key whose state is on (a lock key with its
+// lock on).
+enum class KeyTone { Plain, Lit };
+
 // A blank dark key face with rounded corners on a transparent square of kKeySize pixels.
-QImage drawKeyFace();
+QImage drawKeyFace(KeyTone tone = KeyTone::Plain);
 
 // Draws a glyph onto a key face in the light glyph colour with a soft drop shadow. Glyph
 // functions draw in the 48 by 48 pixel space of the key, centred on (24, 24).

@@ -1,22 +1,24 @@
-// artgen: draws the pictures compiled into the program and writes them as PNG files.
+// artgen: draws the pictures and item folders that ship with the program and writes them
+// into their places in a checkout, to be committed.
 //
-//   artgen <output folder> [product...]   write the named products (all when none is named)
-//   artgen --list                         list the products
+//   artgen <checkout> [product...]   write the named products (all when none is named)
+//   artgen --list                    list the products and where they go
 //
-// Needs no display: run with QT_QPA_PLATFORM=offscreen.
+// Needs no display: run with QT_QPA_PLATFORM=offscreen. The output depends only on the
+// code and on the DejaVu Sans font, so running it again gives the same bytes.
 
+#include "ArtFont.h"
 #include "ArtProducts.h"
 
 #include <QDir>
 #include <QGuiApplication>
-#include <QImageWriter>
 #include <QStringList>
 #include <cstdio>
 
 namespace {
 
 void printUsage() {
-    std::fprintf(stderr, "usage: artgen <output folder> [product...]\n"
+    std::fprintf(stderr, "usage: artgen <top of the checkout> [product...]\n"
                          "       artgen --list\n");
 }
 
@@ -27,18 +29,6 @@ const ArtProduct* findProduct(const QString& name) {
     return nullptr;
 }
 
-bool writePicture(const QDir& folder, const ArtPicture& picture) {
-    QString path = folder.filePath(picture.name + QStringLiteral(".png"));
-    QImageWriter writer(path, "png");
-    if (!writer.write(picture.image)) {
-        std::fprintf(stderr, "artgen: cannot write %s: %s\n", qPrintable(path),
-                     qPrintable(writer.errorString()));
-        return false;
-    }
-    std::printf("%s\n", qPrintable(path));
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -47,7 +37,8 @@ int main(int argc, char** argv) {
 
     if (args.size() == 1 && args[0] == QStringLiteral("--list")) {
         for (const ArtProduct& product : artProducts())
-            std::printf("%-16s %s\n", qPrintable(product.name), qPrintable(product.description));
+            std::printf("%-18s %-20s %s\n", qPrintable(product.name), qPrintable(product.folder),
+                        qPrintable(product.description));
         return 0;
     }
     if (args.isEmpty() || args[0].startsWith(QLatin1Char('-'))) {
@@ -55,7 +46,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    QDir folder(args.takeFirst());
+    const QDir checkout(args.takeFirst());
     std::vector<const ArtProduct*> chosen;
     if (args.isEmpty()) {
         for (const ArtProduct& product : artProducts())
@@ -70,14 +61,22 @@ int main(int argc, char** argv) {
         chosen.push_back(product);
     }
 
-    if (!folder.mkpath(QStringLiteral("."))) {
-        std::fprintf(stderr, "artgen: cannot create %s\n", qPrintable(folder.path()));
+    // Another font would silently change every label, so refuse to draw without it.
+    QString fontProblem = checkArtFont();
+    if (!fontProblem.isEmpty()) {
+        std::fprintf(stderr, "artgen: %s\n", qPrintable(fontProblem));
         return 1;
     }
 
     bool ok = true;
-    for (const ArtProduct* product : chosen)
-        for (const ArtPicture& picture : product->draw())
-            ok = writePicture(folder, picture) && ok;
+    for (const ArtProduct* product : chosen) {
+        QDir folder(checkout.filePath(product->folder));
+        if (!folder.mkpath(QStringLiteral("."))) {
+            std::fprintf(stderr, "artgen: cannot create %s\n", qPrintable(folder.path()));
+            ok = false;
+            continue;
+        }
+        ok = product->write(folder) && ok;
+    }
     return ok ? 0 : 1;
 }
