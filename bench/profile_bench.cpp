@@ -1,6 +1,8 @@
 // Reading and writing a large profile: 200 layers, each with all 113 keys assigned
 // and a picture file per key. Pictures are referenced, not decoded, as at start-up.
 #include "model/QXKeyTable.h"
+#include "model/QXLayerTree.h"
+#include "model/QXLayoutPicture.h"
 #include "store/QXImage.h"
 #include "store/QXProfile.h"
 
@@ -94,6 +96,39 @@ void BM_SaveProfile(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kLayers);
 }
 BENCHMARK(BM_SaveProfile)->Unit(benchmark::kMillisecond);
+
+// The start-up read into the layer model: 200 layers, every button with its picture
+// referenced. No picture may be decoded before a key shows it.
+void BM_LoadLayerTree(benchmark::State& state) {
+    QXProfile profile(bigProfile().folders, keyNames());
+    unsigned long long decoded = 0;
+    for (auto _ : state) {
+        const auto before = QXImage::decodeCount();
+        QXPropertyNode::Ptr root = profile.load();
+        QXLayerTree tree;
+        tree.loadFrom(*root->findChild(u"Layers"));
+        decoded += QXImage::decodeCount() - before;
+        benchmark::DoNotOptimize(tree);
+    }
+    state.counters["pictures_decoded"] = static_cast<double>(decoded);
+    state.SetItemsProcessed(state.iterations() * kLayers);
+}
+BENCHMARK(BM_LoadLayerTree)->Unit(benchmark::kMillisecond);
+
+// The picture of one layer on the whole keyboard: the template and 113 key pictures
+// decoded from their files.
+void BM_ComposeLayoutPicture(benchmark::State& state) {
+    QXProfile profile(bigProfile().folders, keyNames());
+    QXPropertyNode::Ptr root = profile.load();
+    QXLayerTree tree;
+    tree.loadFrom(*root->findChild(u"Layers"));
+    QXLayer::Ptr layer = tree.find(u"{00000000-0000-0000-0000-000000000000}").dynamicCast<QXLayer>();
+    for (auto _ : state) {
+        QXImage picture = QXLayoutPicture::compose(*layer);
+        benchmark::DoNotOptimize(picture);
+    }
+}
+BENCHMARK(BM_ComposeLayoutPicture)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -1,6 +1,8 @@
 #include "QXCtl.h"
 
 #include "model/QXKeyTable.h"
+#include "model/QXLayerTree.h"
+#include "model/QXLayoutPicture.h"
 #include "platform/QXFiles.h"
 #include "platform/QXText.h"
 #include "store/QXProfile.h"
@@ -23,10 +25,13 @@ constexpr const char* kUsage =
     "  keys                       the keyboard's key table, one key a line: index, name,\n"
     "                             label, virtual key, scan code, display number, code\n"
     "                             slot, action code, action name, flags\n"
-    "  tree                       the layer tree of the profile\n"
+    "  tree                       the layer tree as the program sees it at start-up\n"
+    "  sync                       start-up and exit: add the fixed items, write the profile\n"
     "  export ITEM-ID FILE.layers write a layer or group to a .layers file\n"
     "  import FILE.layers         add a .layers file to the group \"user_layers\"\n"
-    "  plist FILE                 read a property list and print it back\n";
+    "  plist FILE                 read a property list and print it back\n"
+    "  layer-image ITEM-ID FILE   write the picture of a layer on the whole keyboard\n"
+    "  layer-from-image FILE NAME add a layer cut from such a picture to \"user_layers\"\n";
 
 std::vector<std::u16string> keyNames() {
     std::vector<std::u16string> names;
@@ -53,41 +58,13 @@ int printKeys(std::ostream& out) {
     return 0;
 }
 
-bool isGroup(const QXPropertyNode& node) {
-    return node.childValue(u"Type") == u"Group";
-}
-
-QXPropertyNode::Ptr itemsOf(const QXPropertyNode& group) {
-    return group.findChild(u"ItemOrder");
-}
-
-void printTree(const QXPropertyNode& group, int depth, std::ostream& out) {
-    QXPropertyNode::Ptr items = itemsOf(group);
-    if (!items)
-        return;
-    for (const QXPropertyNode::Ptr& item : items->children()) {
-        out << std::string(depth * 2, ' ') << toUtf8(item->name()) << '\t'
-            << toUtf8(item->childValue(u"DisplayName")) << '\t'
-            << (isGroup(*item) ? "group" : "layer")
-            << (item->childValue(u"Disabled") == u"true" ? "\tdisabled" : "") << '\n';
-        if (isGroup(*item))
-            printTree(*item, depth + 1, out);
+void printTree(const QXItemList& items, int depth, std::ostream& out) {
+    for (const QXLayersItem::Ptr& item : items) {
+        out << std::string(depth * 2, ' ') << toUtf8(item->identifier()) << '\t'
+            << toUtf8(item->displayName()) << '\t' << (item->isGroup() ? "group" : "layer")
+            << (item->isEnabled() ? "" : "\tdisabled") << '\n';
+        printTree(item->children(), depth + 1, out);
     }
-}
-
-// The item with this identifier anywhere in the tree, depth first.
-QXPropertyNode::Ptr findItem(const QXPropertyNode& group, const std::u16string& id) {
-    QXPropertyNode::Ptr items = itemsOf(group);
-    if (!items)
-        return {};
-    for (const QXPropertyNode::Ptr& item : items->children()) {
-        if (item->name() == id)
-            return item;
-        if (isGroup(*item))
-            if (QXPropertyNode::Ptr found = findItem(*item, id))
-                return found;
-    }
-    return {};
 }
 
 struct Failure {
@@ -101,50 +78,108 @@ QXProfileFolders folders(const std::string& profileDir) {
     return f;
 }
 
-int exportItem(QXProfile& profile, const std::string& id, const std::string& file) {
-    QXPropertyNode::Ptr root = profile.load();
-    QXPropertyNode::Ptr item = findItem(*root->findChild(u"Layers"), fromUtf8(id));
-    if (!item)
-        throw Failure{"no item \"" + id + "\" in the profile at " + profile.folders().profile.string()};
+// The profile as the program holds it between start-up and exit.
+class Session {
+public:
+    explicit Session(const std::string& profileDir) : m_profile(folders(profileDir), keyNames()) {
+        QXPropertyNode::Ptr root = m_profile.load();
+        m_root = root;
+        m_tree.loadFrom(*root->findChild(u"Layers"));
+        m_tree.ensureFixedItems(m_profile);
+    }
+
+    // Writes the profile as the program does at exit; the other files go back as read.
+    void save() {
+        auto root = makeQX<QXPropertyNode>(u"root");
+        m_tree.saveTo(*root);
+        for (const char16_t* name : {u"Device", u"Applications"})
+            if (QXPropertyNode::Ptr child = m_root->findChild(name))
+                root->addChild(child);
+        if (!m_profile.save(*root))
+            throw Failure{"cannot write the profile at " + m_profile.folders().profile.string()};
+    }
+
+    QXProfile& profile() { return m_profile; }
+    QXLayerTree& tree() { return m_tree; }
+
+    QXLayersItem::Ptr item(const std::string& id) {
+        QXLayersItem::Ptr found = m_tree.find(fromUtf8(id));
+        if (!found)
+            throw Failure{"no item \"" + id + "\" in the profile at " +
+                          m_profile.folders().profile.string()};
+        return found;
+    }
+
+    QXLayer::Ptr layer(const std::string& id) {
+        QXLayer::Ptr found = item(id).dynamicCast<QXLayer>();
+        if (!found)
+            throw Failure{"\"" + id + "\" is a group, not a layer"};
+        return found;
+    }
+
+    // Appends an item to the group "user_layers".
+    void addToUserLayers(const QXLayersItem::Ptr& newItem) {
+        QXItemList& items = m_tree.userLayers()->children();
+        insertItem(items, newItem, items.empty() ? QXLayersItem::Ptr() : items.back());
+    }
+
+private:
+    QXProfile m_profile;
+    QXPropertyNode::Ptr m_root;
+    QXLayerTree m_tree;
+};
+
+int exportItem(Session& session, const std::string& id, const std::string& file) {
+    QXLayersItem::Ptr item = session.item(id);
+    QXPropertyNode scratch(u"import_item_prefs");
+    item->saveTo(scratch);
     std::string error;
-    if (!profile.exportItem(*item, fs::absolute(file), &error))
+    if (!session.profile().exportItem(*scratch.children().front(), fs::absolute(file), &error))
         throw Failure{"cannot export \"" + id + "\": " + error};
     return 0;
 }
 
-int importItem(QXProfile& profile, const std::string& file, std::ostream& out) {
+int importItem(Session& session, const std::string& file, std::ostream& out) {
     if (!isRegularFile(file))
         throw Failure{"cannot import " + file + ": no such file"};
-    QXPropertyNode::Ptr root = profile.load();
-    QXPropertyNode::Ptr layers = root->findChild(u"Layers");
     std::string error;
-    QXPropertyNode::Ptr item = profile.importItem(fs::absolute(file), &error);
-    if (!item)
+    QXPropertyNode::Ptr node = session.profile().importItem(fs::absolute(file), &error);
+    if (!node)
         throw Failure{"cannot import " + file + ": " + error};
-
-    QXPropertyNode::Ptr order = itemsOf(*layers);
-    if (!order)
-        order = layers->addChild(u"ItemOrder");
-    QXPropertyNode::Ptr user = order->findChild(u"user_layers");
-    if (!user) {
-        user = order->addChild(u"user_layers");
-        user->addChild(u"Type", u"Group");
-        user->addChild(u"DisplayName", u"Layers");
-        user->addChild(u"Disabled", u"false");
-    }
-    QXPropertyNode::Ptr userItems = itemsOf(*user);
-    if (!userItems)
-        userItems = user->addChild(u"ItemOrder");
-    userItems->addChild(item);
-    if (layers->childValue(u"DisplayName").empty())
-        layers->addChild(u"DisplayName", u"root");
-
-    bool saved = profile.save(*root);
+    QXLayersItem::Ptr item = createItem(*node);
+    session.addToUserLayers(item);
+    session.save();
     // The pictures have been copied into the profile; the unpacked archive can go.
-    removeTree(profile.folders().temporary / toPath(item->name()));
-    if (!saved)
-        throw Failure{"cannot write the profile at " + profile.folders().profile.string()};
-    out << toUtf8(item->name()) << '\n';
+    removeTree(session.profile().folders().temporary / toPath(item->identifier()));
+    out << toUtf8(item->identifier()) << '\n';
+    return 0;
+}
+
+int layerImage(Session& session, const std::string& id, const std::string& file) {
+    QXLayer::Ptr layer = session.layer(id);
+    QXImage picture = QXLayoutPicture::compose(*layer);
+    if (!picture.isLoaded())
+        throw Failure{"the keyboard template picture cannot be read"};
+    if (!picture.saveFile(fs::absolute(file)))
+        throw Failure{"cannot write " + file + " (the name must end in a picture format such as .png)"};
+    return 0;
+}
+
+int layerFromImage(Session& session, const std::string& file, const std::string& name,
+                   std::ostream& out) {
+    QXImage picture;
+    if (!picture.loadFile(fs::absolute(file)))
+        throw Failure{"cannot read the picture " + file};
+    if (picture.getWidth() != QXLayoutPicture::kWidth || picture.getHeight() != QXLayoutPicture::kHeight)
+        throw Failure{"the picture must be " + std::to_string(QXLayoutPicture::kWidth) + " x " +
+                      std::to_string(QXLayoutPicture::kHeight) + " pixels, like the one layer-image writes"};
+    QXItemList scratch;
+    QXLayer::Ptr layer = createLayer(scratch);
+    layer->setDisplayName(fromUtf8(name));
+    QXLayoutPicture::takeBack(*layer, picture);
+    session.addToUserLayers(layer);
+    session.save();
+    out << toUtf8(layer->identifier()) << '\n';
     return 0;
 }
 
@@ -188,7 +223,8 @@ int runQXCtl(const std::vector<std::string>& argsIn, std::ostream& out, std::ost
         return usage("no command given");
     const std::string& command = args[0];
     const std::map<std::string, size_t> operandCounts = {
-        {"keys", 0}, {"tree", 0}, {"export", 2}, {"import", 1}, {"plist", 1}};
+        {"keys", 0},   {"tree", 0},        {"sync", 0},            {"export", 2},
+        {"import", 1}, {"plist", 1},       {"layer-image", 2},     {"layer-from-image", 2}};
     auto known = operandCounts.find(command);
     if (known == operandCounts.end())
         return usage("unknown command \"" + command + "\"");
@@ -199,15 +235,22 @@ int runQXCtl(const std::vector<std::string>& argsIn, std::ostream& out, std::ost
             return printKeys(out);
         if (command == "plist")
             return printPlist(args[1], out);
-        QXProfile profile(folders(profileDir), keyNames());
+        Session session(profileDir);
         if (command == "tree") {
-            QXPropertyNode::Ptr root = profile.load();
-            printTree(*root->findChild(u"Layers"), 0, out);
+            printTree(session.tree().topLevel(), 0, out);
+            return 0;
+        }
+        if (command == "sync") {
+            session.save();
             return 0;
         }
         if (command == "export")
-            return exportItem(profile, args[1], args[2]);
-        return importItem(profile, args[1], out);
+            return exportItem(session, args[1], args[2]);
+        if (command == "import")
+            return importItem(session, args[1], out);
+        if (command == "layer-image")
+            return layerImage(session, args[1], args[2]);
+        return layerFromImage(session, args[1], args[2], out);
     } catch (const Failure& failure) {
         err << "qxctl: " << failure.message << '\n';
         return 1;

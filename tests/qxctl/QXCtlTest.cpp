@@ -1,4 +1,5 @@
 #include "platform/QXText.h"
+#include "store/QXImage.h"
 #include "store/QXPropertyList.h"
 #include "support/QXTestSupport.h"
 
@@ -56,18 +57,26 @@ TEST_F(QXCtlTest, KeysPrintsOneLinePerKey) {
     EXPECT_EQ(rows[103].rfind("103\tSpacebar\tSpace\t", 0), 0u) << rows[103];
 }
 
-TEST_F(QXCtlTest, TreeShowsGroupsAndLayersIndented) {
+TEST_F(QXCtlTest, TreeShowsTheItemsAsTheProgramSeesThemAfterStartUp) {
     ProgramResult r = qxctl({"tree"});
     ASSERT_EQ(r.exitStatus, 0) << r.err;
-    auto rows = lines(r.out);
-    ASSERT_EQ(rows.size(), 5u) << r.out;
-    EXPECT_EQ(rows[0], "user_layers\tLayers\tgroup");
-    EXPECT_EQ(rows[1], "  " + kMediaGroup + "\tMedia\tgroup");
-    EXPECT_EQ(rows[2].rfind("    {", 0), 0u);
-    EXPECT_EQ(rows[4], "system_layers\tBackground\tgroup");
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{
+                                "user_layers\tLayers\tgroup",
+                                "  " + kMediaGroup + "\tMedia\tgroup",
+                                "    {6C1F7C52-1D3A-4E55-9C0B-2F0D4B1B8A02}\tMedia keys\tlayer",
+                                "    {6C1F7C52-1D3A-4E55-9C0B-2F0D4B1B8A03}\tBrowser keys\tlayer",
+                                "  default_buttons\tDefault buttons\tlayer",
+                                "system_layers\tBackground\tgroup",
+                                "  control_buttons\tLock indicators\tgroup",
+                                "    control_buttons_caps_lock\tCaps Lock on\tlayer",
+                                "    control_buttons_num_lock\tNum Lock on\tlayer",
+                                "    control_buttons_scroll_lock\tScroll Lock on\tlayer",
+                            }));
+    EXPECT_FALSE(fs::exists(m_dir / "profile" / "Layers" / "user_layers" / "default_buttons"))
+        << "tree changes nothing";
 }
 
-TEST_F(QXCtlTest, ExportedGroupImportsAsANewGroupInUserLayers) {
+TEST_F(QXCtlTest, ExportedGroupImportsAsANewGroupAtTheEndOfUserLayers) {
     const std::string file = (m_dir / "media.layers").string();
     ProgramResult e = qxctl({"export", kMediaGroup, file});
     ASSERT_EQ(e.exitStatus, 0) << e.err;
@@ -77,15 +86,76 @@ TEST_F(QXCtlTest, ExportedGroupImportsAsANewGroupInUserLayers) {
     EXPECT_NE(newId, kMediaGroup);
 
     auto rows = lines(qxctl({"tree"}).out);
-    ASSERT_EQ(rows.size(), 8u) << qxctl({"tree"}).out;
-    EXPECT_EQ(rows[4], "  " + newId + "\tMedia\tgroup") << "appended to user_layers";
-    EXPECT_EQ(rows[5], rows[2]) << "the children keep their identifiers and order";
-    EXPECT_EQ(rows[6], rows[3]);
+    ASSERT_EQ(rows.size(), 13u);
+    EXPECT_EQ(rows[5], "  " + newId + "\tMedia\tgroup") << "appended to user_layers";
+    EXPECT_EQ(rows[6], rows[2]) << "the children keep their identifiers and order";
+    EXPECT_EQ(rows[7], rows[3]);
     const fs::path copied = m_dir / "profile" / "Layers" / "user_layers" / newId /
                             "{6C1F7C52-1D3A-4E55-9C0B-2F0D4B1B8A02}" / "F5.png";
     EXPECT_TRUE(fs::exists(copied)) << "pictures are copied into the profile";
     EXPECT_FALSE(fs::exists(m_dir / "run" / "TesseraQuadrix" / newId))
         << "the unpacked archive is cleaned up";
+}
+
+TEST_F(QXCtlTest, SyncOfAnEmptyFolderIsAFirstStartFollowedByAnExit) {
+    const fs::path empty = m_dir / "empty";
+    fs::create_directories(empty);
+    ProgramResult r = qxtest::runProgram({std::string(QX_PROGRAM_DIR) + "/qxctl", "sync",
+                                          "--profile", empty.string()});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    const fs::path program(QX_PROGRAM_DIR);
+    EXPECT_TRUE(fs::exists(empty / "Layers" / "Group.plist"));
+    EXPECT_TRUE(fs::exists(empty / "Layers" / "user_layers" / "Group.plist"));
+    EXPECT_TRUE(fs::exists(empty / "Layers" / "system_layers" / "Group.plist"));
+    int pictures = 0;
+    for (const auto& entry : fs::directory_iterator(program / "default_buttons")) {
+        if (entry.path().extension() != ".png")
+            continue;
+        ++pictures;
+        const fs::path copy = empty / "Layers" / "user_layers" / "default_buttons" /
+                              entry.path().filename();
+        EXPECT_EQ(readFile(copy), readFile(entry.path())) << copy;
+    }
+    EXPECT_EQ(pictures, 113);
+    EXPECT_TRUE(fs::exists(empty / "Layers" / "system_layers" / "control_buttons" /
+                           "control_buttons_num_lock" / "NumLock.png"));
+}
+
+TEST_F(QXCtlTest, LayerImageAndLayerFromImageRoundTripALayer) {
+    const fs::path picture = m_dir / "media.png";
+    ProgramResult r = qxctl({"layer-image", "{6C1F7C52-1D3A-4E55-9C0B-2F0D4B1B8A02}",
+                             picture.string()});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    QXImage written;
+    ASSERT_TRUE(written.loadFile(picture));
+    EXPECT_EQ(written.getWidth(), 1312u);
+    EXPECT_EQ(written.getHeight(), 376u);
+
+    ProgramResult made = qxctl({"layer-from-image", picture.string(), "From picture"});
+    ASSERT_EQ(made.exitStatus, 0) << made.err;
+    const std::string id = lines(made.out).at(0);
+    EXPECT_NE(lines(qxctl({"tree"}).out).at(5).find(id + "\tFrom picture\tlayer"),
+              std::string::npos);
+    const fs::path layerFolder = m_dir / "profile" / "Layers" / "user_layers" / id;
+    int keys = 0;
+    for (const auto& entry : fs::directory_iterator(layerFolder))
+        keys += entry.path().extension() == ".png";
+    EXPECT_EQ(keys, 7) << "only the seven painted squares became keys";
+    QXImage f5, original;
+    ASSERT_TRUE(f5.loadFile(layerFolder / "F5.png"));
+    ASSERT_TRUE(original.loadFile(m_dir / "profile" / "Layers" / "user_layers" / kMediaGroup /
+                                  "{6C1F7C52-1D3A-4E55-9C0B-2F0D4B1B8A02}" / "F5.png"));
+    RGBQUAD a{}, b{};
+    f5.getPixelColor(24, 24, &a);
+    original.getPixelColor(24, 24, &b);
+    EXPECT_EQ(a.rgbRed, b.rgbRed);
+    EXPECT_EQ(a.rgbGreen, b.rgbGreen);
+
+    EXPECT_EQ(qxctl({"layer-image", "user_layers", picture.string()}).exitStatus, 1)
+        << "a group has no layer picture";
+    EXPECT_EQ(qxctl({"layer-from-image", (m_dir / "profile" / "Device.plist").string(), "x"})
+                  .exitStatus,
+              1);
 }
 
 TEST_F(QXCtlTest, ImportIntoAProfileWithoutUserLayersCreatesIt) {
