@@ -6,6 +6,7 @@
 #include "support/QXTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -235,6 +236,29 @@ TEST(LayoutPicture, ComposedPicturesComeBackAndPaintedSquaresBecomeButtons) {
 
     fipImage small(FIT_BITMAP, 100, 100, 24);
     EXPECT_FALSE(QXLayoutPicture::takeBack(layer, small));
+}
+
+TEST(LayoutPicture, PicturesOfAnyDepthOrSizeComposeAndMissingOnesLeaveTheSquareBlack) {
+    TempDir dir;
+    QXLayer layer(u"l");
+    fipImage grey(FIT_BITMAP, 30, 30, 8); // palette picture, not the key size
+    for (unsigned i = 0; i < 256; ++i)
+        grey.getPalette()[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+    for (unsigned y = 0; y < 30; ++y)
+        std::fill_n(grey.getScanLine(y), 30, BYTE(180));
+    ASSERT_TRUE(grey.save((dir / "grey.png").c_str()));
+    layer.getButton(kEscape)->image = QXImage::fromFile(dir / "grey.png");
+    layer.getButton(kF1)->image = QXImage::fromFile(dir / "missing.png");
+
+    layer.getButton(kF1)->show(); // a missing file shows nothing and breaks nothing
+    EXPECT_FALSE(layer.getButton(kF1)->image->isLoaded());
+    QXImage picture = QXLayoutPicture::compose(layer);
+    ASSERT_TRUE(picture.isLoaded());
+    auto escape = QXLayoutPicture::keySquare(kEscape), f1 = QXLayoutPicture::keySquare(kF1);
+    EXPECT_EQ(pixel(picture, escape.left + 24, escape.top + 24).rgbGreen, 180);
+    EXPECT_EQ(pixel(picture, f1.left + 24, f1.top + 24).rgbGreen, 0);
+    EXPECT_FALSE(layer.getButton(kEscape)->image->isLoaded())
+        << "composing does not keep pictures decoded";
 }
 
 } // namespace
