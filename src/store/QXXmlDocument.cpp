@@ -96,6 +96,10 @@ bool QXXmlDocument::parseText(std::string text) {
     normaliseLineEnds(text);
     if (text.empty() || text.size() > kMaxDocumentBytes || xmlNestingExceeds(text, kMaxDepth))
         return false;
+    // TinyXML steps over a multi-byte character in one go, also when its lead byte is
+    // the last one of the text, and then reads past the terminator; zeros behind the
+    // terminator stop it there.
+    text.append(8, '\0');
     Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
     return !Error();
 }
