@@ -55,8 +55,10 @@ fs::path temporaryFolderPath() {
     return runtimeFolder() / ("TesseraQuadrix-" + std::to_string(::getuid()));
 }
 
-std::optional<fs::path> temporaryFolder() {
-    fs::path folder = temporaryFolderPath();
+namespace {
+
+// A folder of ours alone: created 0700 when missing; never a link, never another user's.
+std::optional<fs::path> privateFolder(const fs::path& folder) {
     std::error_code ec;
     fs::create_directories(folder.parent_path(), ec);
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
@@ -67,6 +69,18 @@ std::optional<fs::path> temporaryFolder() {
     if ((st.st_mode & 0077) != 0 && ::chmod(folder.c_str(), 0700) != 0)
         return std::nullopt;
     return folder;
+}
+
+} // namespace
+
+std::optional<fs::path> temporaryFolder() {
+    return privateFolder(temporaryFolderPath());
+}
+
+std::optional<fs::path> instanceFolder() {
+    if (!envPath("XDG_RUNTIME_DIR").empty())
+        return privateFolder(runtimeFolder());
+    return privateFolder(runtimeFolder() / ("TesseraQuadrix-" + std::to_string(::getuid()) + ".run"));
 }
 
 fs::path programFolder() {

@@ -26,6 +26,11 @@ std::optional<std::filesystem::path> temporaryFolder();
 // The temporary folder's path without creating or checking it.
 std::filesystem::path temporaryFolderPath();
 
+// Where the single-instance lock and the hand-over socket live: $XDG_RUNTIME_DIR (a
+// folder of the user's alone) when set, else a private folder <tmp>/TesseraQuadrix-<uid>.run
+// created mode 0700. Nothing when that folder cannot be made safe.
+std::optional<std::filesystem::path> instanceFolder();
+
 // The folder of the running executable.
 std::filesystem::path programFolder();
 

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -92,6 +93,49 @@ ProgramResult runProgram(const std::vector<std::string>& argv) {
     result.out = readFile(outPath);
     result.err = readFile(errPath);
     return result;
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (!m_ended && m_pid > 0)
+        terminate();
+}
+
+bool ChildProcess::running() {
+    if (m_ended || m_pid <= 0)
+        return false;
+    int status = 0;
+    if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_ended = true;
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return false;
+    }
+    return true;
+}
+
+bool ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
+    return waitFor([this] { return !running(); }, timeout);
+}
+
+void ChildProcess::terminate() {
+    if (!running())
+        return;
+    ::kill(m_pid, SIGTERM);
+    if (!waitForExit(std::chrono::seconds(10))) {
+        ::kill(m_pid, SIGKILL);
+        waitForExit(std::chrono::seconds(10));
+    }
 }
 
 } // namespace qxtest

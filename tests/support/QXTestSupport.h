@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace qxtest {
@@ -52,6 +53,29 @@ struct ProgramResult {
     std::string err;
 };
 ProgramResult runProgram(const std::vector<std::string>& argv);
+
+// A program running beside the test, with the test's environment. The destructor kills
+// it if it still runs.
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::vector<std::string>& argv);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return m_pid; }
+    // Waits for the program to end; false when it still runs after the time-out.
+    bool waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    bool running();
+    // The exit status, or -1 when it did not exit normally or has not ended.
+    int exitStatus() const { return m_status; }
+    void terminate(); // SIGTERM, then waits; SIGKILL when it will not go
+
+private:
+    pid_t m_pid = -1;
+    bool m_ended = false;
+    int m_status = -1;
+};
 void writeFile(const std::filesystem::path& path, const std::string& content);
 
 } // namespace qxtest
