@@ -1,5 +1,7 @@
 #include "platform/QXKeyboardLayouts.h"
 
+#include <string>
+
 namespace QXKeyboardLayouts {
 
 namespace {
@@ -99,6 +101,18 @@ std::vector<std::string> splitList(std::string_view list) {
 }
 
 } // namespace
+
+std::u16string decimalSeparator(std::string_view abbreviation) {
+    // Languages whose numbers are written with a decimal comma.
+    static constexpr std::string_view kComma[] = {
+        "DEU", "DEA", "FRA", "FRB", "FRC", "FRS", "NLD", "ESN", "ITA", "PTG", "PTB", "SVE",
+        "NOR", "DAN", "FIN", "ISL", "PLK", "CSY", "SKY", "HUN", "SLV", "HRV", "SRB", "SRL",
+        "BGR", "ROM", "ETI", "LVI", "LTH", "ELL", "TRK", "RUS", "UKR", "BEL"};
+    for (std::string_view comma : kComma)
+        if (comma == abbreviation)
+            return u",";
+    return u".";
+}
 
 std::span<const LayoutInfo> tabledLayouts() {
     return kLayouts;

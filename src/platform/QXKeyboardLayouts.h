@@ -39,6 +39,11 @@ uint32_t layoutHandle(std::string_view layout, std::string_view variant = {});
 // empty) xor-folded to 28 bits. Stable across runs and systems.
 uint32_t syntheticHandle(std::string_view layout, std::string_view variant);
 
+// The decimal separator of a language, by its three-letter abbreviation ("DEU" → ",");
+// "." for languages not tabled. The program's own table, so the result does not depend on
+// which locales a system has generated.
+std::u16string decimalSeparator(std::string_view abbreviation);
+
 // The X server's keyboard configuration as published in the root window's
 // _XKB_RULES_NAMES property: five strings, each ending in a NUL byte; layouts and
 // variants are comma-separated lists with one entry per group.
