@@ -49,7 +49,12 @@ public:
     template <class T> class CMemFun : public CMemFuncAdaptorData<T, void (T::*)()> {
     public:
         using CMemFuncAdaptorData<T, void (T::*)()>::CMemFuncAdaptorData;
-        void invoke(WPARAM*, LPARAM*) override { (this->m_object->*this->m_member)(); }
+        void invoke(WPARAM*, LPARAM*) override {
+            // Through locals: GCC 12's vptr sanitizer trips over the member access form.
+            T* object = this->m_object;
+            auto member = this->m_member;
+            (object->*member)();
+        }
     };
 
     // Calls void (T::*)(A) with wParam.
@@ -57,7 +62,9 @@ public:
     public:
         using CMemFuncAdaptorData<T, void (T::*)(A)>::CMemFuncAdaptorData;
         void invoke(WPARAM* w, LPARAM*) override {
-            (this->m_object->*this->m_member)(convert<A>(*w));
+            T* object = this->m_object;
+            auto member = this->m_member;
+            (object->*member)(convert<A>(*w));
         }
     };
 
@@ -67,7 +74,9 @@ public:
     public:
         using CMemFuncAdaptorData<T, void (T::*)(A, B)>::CMemFuncAdaptorData;
         void invoke(WPARAM* w, LPARAM* l) override {
-            (this->m_object->*this->m_member)(convert<A>(*w), convert<B>(*l));
+            T* object = this->m_object;
+            auto member = this->m_member;
+            (object->*member)(convert<A>(*w), convert<B>(*l));
         }
     };
 

@@ -1,7 +1,13 @@
 #include "QXCtl.h"
 
 #include "model/QXKeyTable.h"
+#include "app/QXLiveSystemState.h"
+#include "app/QXX11Keyboard.h"
+#include "model/QXLanguageLayers.h"
 #include "model/QXLayerTree.h"
+#include "model/QXLayersController.h"
+#include "model/QXXkbLayoutSource.h"
+#include "platform/QXDispatch.h"
 #include "model/QXLayoutPicture.h"
 #include "platform/QXFiles.h"
 #include "platform/QXText.h"
@@ -27,6 +33,7 @@ constexpr const char* kUsage =
     "                             slot, action code, action name, flags\n"
     "  tree                       the layer tree as the program sees it at start-up\n"
     "  sync                       start-up and exit: add the fixed items, write the profile\n"
+    "  state                      which items are active now and which layer wins each key\n"
     "  export ITEM-ID FILE.layers write a layer or group to a .layers file\n"
     "  import FILE.layers         add a .layers file to the group \"user_layers\"\n"
     "  plist FILE                 read a property list and print it back\n"
@@ -86,6 +93,10 @@ public:
         m_root = root;
         m_tree.loadFrom(*root->findChild(u"Layers"));
         m_tree.ensureFixedItems(m_profile);
+        // The language groups of the layouts the X server has (none without a display).
+        QXX11Keyboard keyboard;
+        QXXkbLayoutSource layouts(keyboard.installedLayouts());
+        QXLanguageLayers::synchronise(*m_tree.systemLayers(), layouts);
     }
 
     // Writes the profile as the program does at exit; the other files go back as read.
@@ -152,6 +163,53 @@ int importItem(Session& session, const std::string& file, std::ostream& out) {
     // The pictures have been copied into the profile; the unpacked archive can go.
     removeTree(session.profile().folders().temporary / toPath(item->identifier()));
     out << toUtf8(item->identifier()) << '\n';
+    return 0;
+}
+
+void printItemStates(const QXItemList& items, int depth, std::ostream& out) {
+    for (const QXLayersItem::Ptr& item : items) {
+        out << std::string(depth * 2, ' ') << toUtf8(item->identifier()) << '\t'
+            << toUtf8(item->displayName()) << '\t' << (item->isActive() ? "active" : "inactive")
+            << (item->isEnabled() ? "" : "\tdisabled") << '\n';
+        printItemStates(item->children(), depth + 1, out);
+    }
+}
+
+std::string modifierNames(uint32_t mask) {
+    static const char* const kNames[] = {"Alt", "Ctrl", "Shift", "Win",
+                                         "Caps Lock", "Kana", "Num Lock", "Scroll Lock"};
+    std::string names;
+    for (int bit = 0; bit < 8; ++bit)
+        if (mask & (1u << bit))
+            names += (names.empty() ? "" : "+") + std::string(kNames[bit]);
+    return names.empty() ? "none" : names;
+}
+
+int printState(Session& session, std::ostream& out) {
+    QXLiveSystemState state;
+    state.setUseSystemModifiers(true);
+    QXSystemState::setCurrent(&state);
+    QXDispatch dispatch;
+    QXLayersController controller(session.tree(), dispatch);
+    controller.reevaluate();
+    QXSystemState::setCurrent(nullptr);
+
+    char layout[16];
+    std::snprintf(layout, sizeof layout, "%08X", state.currentLayout());
+    out << "keyboard\t" << (state.isKeyboardConnected() ? "connected" : "not connected") << '\n'
+        << "layout\t" << layout << '\n'
+        << "modifiers\t" << modifierNames(state.modifierState()) << '\n'
+        << "items\n";
+    printItemStates(session.tree().topLevel(), 1, out);
+    out << "keys\tpicture stack\tactive stack\n";
+    const QXCompositeLayer pictures = controller.pictureStack();
+    for (size_t i = 0; i < QXKeyTable::keyCount(); ++i) {
+        auto name = [](const QXLayer::Ptr& layer) {
+            return layer ? toUtf8(layer->identifier()) : std::string("-");
+        };
+        out << "  " << i << ' ' << toUtf8(QXKeyTable::key(i).name) << '\t'
+            << name(pictures.winner(i)) << '\t' << name(controller.activeStack().winner(i)) << '\n';
+    }
     return 0;
 }
 
@@ -223,7 +281,7 @@ int runQXCtl(const std::vector<std::string>& argsIn, std::ostream& out, std::ost
         return usage("no command given");
     const std::string& command = args[0];
     const std::map<std::string, size_t> operandCounts = {
-        {"keys", 0},   {"tree", 0},        {"sync", 0},            {"export", 2},
+        {"keys", 0},   {"tree", 0},        {"sync", 0},   {"state", 0},            {"export", 2},
         {"import", 1}, {"plist", 1},       {"layer-image", 2},     {"layer-from-image", 2}};
     auto known = operandCounts.find(command);
     if (known == operandCounts.end())
@@ -240,6 +298,8 @@ int runQXCtl(const std::vector<std::string>& argsIn, std::ostream& out, std::ost
             printTree(session.tree().topLevel(), 0, out);
             return 0;
         }
+        if (command == "state")
+            return printState(session, out);
         if (command == "sync") {
             session.save();
             return 0;

@@ -1,4 +1,8 @@
+#include "model/QXKeyTable.h"
+#include "model/QXLayerTree.h"
 #include "platform/QXText.h"
+#include "store/QXProfile.h"
+#include "support/QXXvfb.h"
 #include "store/QXImage.h"
 #include "store/QXPropertyList.h"
 #include "support/QXTestSupport.h"
@@ -203,6 +207,73 @@ TEST_F(QXCtlTest, PlistPrintsAFileBackAsItReadsIt) {
     QXPropertyNode::Ptr printed = parsePropertyList(r.out, u"x");
     ASSERT_TRUE(printed);
     EXPECT_EQ(printed->findChild(u"firefox-esr")->childValue(u"Path"), u"/usr/bin/firefox-esr");
+}
+
+} // namespace
+
+namespace {
+
+// A profile whose background holds a layer that needs Shift held.
+void addShiftLayer(const fs::path& profileFolder) {
+    std::vector<std::u16string> names;
+    for (const QXKeyRecord& key : QXKeyTable::keys())
+        names.emplace_back(key.name);
+    QXProfile profile({profileFolder, profileFolder / "tmp", QX_PROGRAM_DIR}, names);
+    QXPropertyNode::Ptr root = profile.load();
+    QXLayerTree tree;
+    tree.loadFrom(*root->findChild(u"Layers"));
+    tree.ensureFixedItems(profile);
+    auto layer = makeQX<QXLayer>(u"shift_layer");
+    layer->setDisplayName(u"Shifted");
+    layer->addCondition(makeQX<QXModifierCondition>(QXModifier::kShift));
+    layer->getButton(5)->keystroke = u"%"; // F5: no language layer has text there
+    tree.systemLayers()->children().insert(tree.systemLayers()->children().begin(), layer);
+    QXPropertyNode out(u"root");
+    tree.saveTo(out);
+    ASSERT_TRUE(profile.save(out));
+}
+
+std::string lineOf(const std::string& text, const std::string& start) {
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.find(start) != std::string::npos)
+            return line;
+    return {};
+}
+
+TEST_F(QXCtlTest, StateFollowsShiftAndTheLanguageGroupsFollowTheServer) {
+    if (!qxtest::QXXvfb::available())
+        GTEST_SKIP() << "Xvfb is not installed";
+    qxtest::QXXvfb xvfb({"us,de", false});
+    ASSERT_EQ(xvfb.error(), "");
+    addShiftLayer(m_dir / "profile");
+
+    ProgramResult idle = qxctl({"state"});
+    ASSERT_EQ(idle.exitStatus, 0) << idle.err;
+    EXPECT_NE(lineOf(idle.out, "shift_layer").find("inactive"), std::string::npos) << idle.out;
+    EXPECT_EQ(lineOf(idle.out, "  23 5\t"), "  23 5\tENU-Main\tENU-Main") << idle.out;
+    EXPECT_EQ(lineOf(idle.out, "  5 F5\t"), "  5 F5\t-\t-");
+    EXPECT_NE(idle.out.find("04090409\tEnglish (United States) - English (US)\tactive"),
+              std::string::npos)
+        << idle.out;
+    EXPECT_NE(idle.out.find("04070407\tGerman (Germany) - German\tinactive"), std::string::npos);
+
+    ASSERT_EQ(qxtest::runProgram({"/usr/bin/xdotool", "keydown", "shift"}).exitStatus, 0);
+    ProgramResult held = qxctl({"state"});
+    qxtest::runProgram({"/usr/bin/xdotool", "keyup", "shift"});
+    EXPECT_NE(lineOf(held.out, "modifiers").find("Shift"), std::string::npos) << held.out;
+    EXPECT_NE(lineOf(held.out, "shift_layer").find("\tactive"), std::string::npos) << held.out;
+    EXPECT_EQ(lineOf(held.out, "  5 F5\t"), "  5 F5\tshift_layer\tshift_layer") << held.out;
+    EXPECT_EQ(lineOf(held.out, "  23 5\t"), "  23 5\tENU-s\tENU-s") << "the Shift layer of English";
+
+    ProgramResult released = qxctl({"state"});
+    EXPECT_NE(lineOf(released.out, "shift_layer").find("inactive"), std::string::npos);
+
+    ProgramResult tree = qxctl({"tree"});
+    EXPECT_NE(tree.out.find("  04090409\tEnglish (United States) - English (US)\tgroup"),
+              std::string::npos)
+        << tree.out;
+    EXPECT_NE(tree.out.find("    DEU-s\tShift\tlayer"), std::string::npos);
 }
 
 } // namespace

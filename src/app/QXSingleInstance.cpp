@@ -1,0 +1,290 @@
+#include "app/QXSingleInstance.h"
+
+#include "platform/QXDispatch.h"
+#include "platform/QXFolders.h"
+#include "platform/QXMessages.h"
+#include "platform/QXText.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTimer>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The lock's fixed name; it never changes between versions.
+constexpr const char* kLockName = "QUADRIXMANAGER-4E1B7C3A-92D5-4F68-A0C1-6B3D8E2F7A95";
+constexpr const char* kWindowName = "QXDispatch Window";
+
+// A hand-over frame: "QXD1", message, dwData, payload size (little-endian 32-bit
+// each), then the payload.
+constexpr char kMagic[4] = {'Q', 'X', 'D', '1'};
+constexpr size_t kHeaderSize = 16;
+constexpr int kIoTimeoutMs = 5000;
+
+void putUint32(std::string& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+uint32_t getUint32(const char* p) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | static_cast<unsigned char>(p[i]);
+    return v;
+}
+
+bool fillAddress(const fs::path& path, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (path.native().size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.native().size());
+    return true;
+}
+
+bool writeAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, kIoTimeoutMs) <= 0)
+            return false;
+        ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+// The first copy's listening side, on the GUI thread.
+class QXHandOverServer : public QObject {
+public:
+    QXHandOverServer(QXDispatch& dispatch, const fs::path& path)
+        : m_dispatch(dispatch), m_server(this) {
+        m_server.setSocketOptions(QLocalServer::UserAccessOption);
+        QLocalServer::removeServer(QString::fromStdString(path.string()));
+        m_listening = m_server.listen(QString::fromStdString(path.string()));
+        connect(&m_server, &QLocalServer::newConnection, this, [this] { accept(); });
+    }
+
+    bool listening() const { return m_listening; }
+
+private:
+    void accept() {
+        while (QLocalSocket* socket = m_server.nextPendingConnection()) {
+            if (!sameUser(socket)) {
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
+            auto* buffer = new QByteArray;
+            auto* timer = new QTimer(socket);
+            timer->setSingleShot(true);
+            // A caller that stops halfway is dropped after a while.
+            connect(timer, &QTimer::timeout, socket, [socket] { socket->abort(); });
+            timer->start(kIoTimeoutMs);
+            connect(socket, &QLocalSocket::readyRead, this,
+                    [this, socket, buffer] { read(socket, *buffer); });
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QObject::destroyed, this, [buffer] { delete buffer; });
+        }
+    }
+
+    static bool sameUser(QLocalSocket* socket) {
+        ucred credentials{};
+        socklen_t size = sizeof credentials;
+        return ::getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET,
+                            SO_PEERCRED, &credentials, &size) == 0 &&
+               credentials.uid == ::getuid();
+    }
+
+    void read(QLocalSocket* socket, QByteArray& buffer) {
+        buffer += socket->readAll();
+        if (buffer.size() < static_cast<qsizetype>(kHeaderSize))
+            return;
+        const char* p = buffer.constData();
+        const uint32_t message = getUint32(p + 4), dwData = getUint32(p + 8),
+                       size = getUint32(p + 12);
+        if (std::memcmp(p, kMagic, 4) != 0 || size > QXSingleInstance::kMaxPayload) {
+            socket->abort();
+            return;
+        }
+        if (buffer.size() < static_cast<qsizetype>(kHeaderSize + size))
+            return;
+        if (buffer.size() > static_cast<qsizetype>(kHeaderSize + size)) {
+            socket->abort(); // more than one message, or garbage behind it
+            return;
+        }
+        QByteArray payload = buffer.mid(kHeaderSize);
+        socket->write("\x01", 1);
+        socket->flush();
+        socket->disconnectFromServer();
+        handle(message, dwData, payload);
+    }
+
+    // Only the three hand-overs are accepted.
+    void handle(uint32_t message, uint32_t dwData, const QByteArray& payload) {
+        if (message == QXM_SHOW_MAIN_WINDOW && payload.isEmpty()) {
+            m_dispatch.Post(QXM_SHOW_MAIN_WINDOW);
+        } else if (message == qxwin::WM_CLOSE && payload.isEmpty()) {
+            m_dispatch.Post(qxwin::WM_CLOSE);
+        } else if (message == qxwin::WM_COPYDATA && dwData == QXM_OPEN_FILE &&
+                   payload.size() >= 2 && payload.size() % 2 == 0) {
+            std::u16string text(reinterpret_cast<const char16_t*>(payload.constData()),
+                                static_cast<size_t>(payload.size() / 2));
+            if (text.back() != u'\0' || text.find(u'\0') != text.size() - 1)
+                return; // the path must be one terminated string
+            m_dispatch.SendCopyData(dwData, text.c_str(), text.size() * 2);
+        }
+    }
+
+    QXDispatch& m_dispatch;
+    QLocalServer m_server;
+    bool m_listening = false;
+};
+
+QXSingleInstance::QXSingleInstance() : QXSingleInstance({}, Timings()) {}
+
+QXSingleInstance::QXSingleInstance(fs::path folder, Timings timings) : m_timings(timings) {
+    if (folder.empty())
+        folder = QXFolders::instanceFolder().value_or(fs::path());
+    if (folder.empty())
+        return;
+    m_lockPath = folder / kLockName;
+    m_socketPath = folder / (std::string(kWindowName) + "." + std::to_string(::getuid()));
+}
+
+QXSingleInstance::~QXSingleInstance() {
+    m_server.reset();
+    if (m_lockFd >= 0) {
+        ::unlink(m_socketPath.c_str());
+        ::close(m_lockFd);
+    }
+}
+
+bool QXSingleInstance::tryLock() {
+    if (m_lockFd >= 0)
+        return true;
+    if (m_lockPath.empty())
+        return true; // no private folder: nothing can be shared, run alone
+    std::error_code ec;
+    if (fs::create_directories(m_lockPath.parent_path(), ec))
+        fs::permissions(m_lockPath.parent_path(), fs::perms::owner_all, ec);
+    int fd = ::open(m_lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    m_lockFd = fd;
+    return true;
+}
+
+bool QXSingleInstance::lockWithin(std::chrono::milliseconds wait) {
+    auto deadline = std::chrono::steady_clock::now() + wait;
+    while (!tryLock()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+bool QXSingleInstance::findRunning() const {
+    auto reachable = [this] {
+        sockaddr_un address;
+        if (!fillAddress(m_socketPath, address))
+            return false;
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return ok;
+    };
+    if (reachable())
+        return true;
+    std::this_thread::sleep_for(m_timings.findRetry);
+    return reachable();
+}
+
+bool QXSingleInstance::deliver(uint32_t message, uint32_t dwData, const std::u16string* text,
+                               bool waitForReply) const {
+    sockaddr_un address;
+    if (!fillAddress(m_socketPath, address))
+        return false;
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    bool ok = false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        std::string frame(kMagic, 4);
+        putUint32(frame, message);
+        putUint32(frame, dwData);
+        const size_t bytes = text ? (text->size() + 1) * 2 : 0;
+        putUint32(frame, static_cast<uint32_t>(bytes));
+        if (text)
+            frame.append(reinterpret_cast<const char*>(text->c_str()), bytes);
+        ok = bytes <= kMaxPayload && writeAll(fd, frame);
+        if (ok && waitForReply) {
+            // The first copy answers once the message was accepted.
+            pollfd p{fd, POLLIN, 0};
+            char reply = 0;
+            ok = ::poll(&p, 1, kIoTimeoutMs) > 0 && ::recv(fd, &reply, 1, 0) == 1;
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
+bool QXSingleInstance::postToRunning(uint32_t message) const {
+    return deliver(message, 0, nullptr, false);
+}
+
+bool QXSingleInstance::sendCopyDataToRunning(uint32_t dwData, const std::u16string& text) const {
+    return deliver(qxwin::WM_COPYDATA, dwData, &text, true);
+}
+
+bool QXSingleInstance::claim(const CQXCommandLineInfo& commandLine) {
+    if (tryLock())
+        return true;
+    if (!commandLine.restart()) {
+        if (!commandLine.layersFile().empty()) {
+            std::this_thread::sleep_for(m_timings.copyDataDelay);
+            findRunning();
+            // The running copy has another working folder: hand over the full path.
+            std::error_code ec;
+            fs::path file = fs::absolute(commandLine.layersFile(), ec);
+            sendCopyDataToRunning(QXM_OPEN_FILE, fromPath(ec ? fs::path(commandLine.layersFile()) : file));
+        } else {
+            findRunning();
+            postToRunning(QXM_SHOW_MAIN_WINDOW);
+        }
+        return false;
+    }
+    findRunning();
+    postToRunning(qxwin::WM_CLOSE);
+    return lockWithin(m_timings.restartWait);
+}
+
+bool QXSingleInstance::listen(QXDispatch& dispatch) {
+    if (m_socketPath.empty())
+        return false;
+    m_server = std::make_unique<QXHandOverServer>(dispatch, m_socketPath);
+    return m_server->listening();
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "app/CQXCommandLineInfo.h"
+
+#include <QObject>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+class QLocalServer;
+class QLocalSocket;
+class QXDispatch;
+
+// One copy of the program per user. The first copy holds a lock file,
+// "QUADRIXMANAGER-<GUID>", and listens on a local socket named after its dispatch
+// window; a later copy finds the socket and hands its command line over:
+//   - nothing special: 2042, and the first copy shows its main window;
+//   - a layers file: after 777 ms a data block {2048, path} is sent, and the first copy
+//     imports the file;
+//   - "restart": WM_CLOSE, then the lock is awaited for up to 7000 ms and this copy
+//     takes over (or gives up).
+// The socket and the lock live in a folder of the user's alone, and the first copy
+// also checks each caller's user id; a malformed, oversized or foreign message is
+// dropped.
+class QXSingleInstance {
+public:
+    struct Timings {
+        std::chrono::milliseconds copyDataDelay{777};
+        std::chrono::milliseconds findRetry{7000};   // a second look for the running copy
+        std::chrono::milliseconds restartWait{7000}; // for the running copy to end
+    };
+
+    QXSingleInstance();
+    QXSingleInstance(std::filesystem::path folder, Timings timings);
+    ~QXSingleInstance();
+    QXSingleInstance(const QXSingleInstance&) = delete;
+    QXSingleInstance& operator=(const QXSingleInstance&) = delete;
+
+    // Runs the rule for this command line. True: this is the first copy (it holds the
+    // lock) and start-up goes on. False: the command line was handed over, or the
+    // running copy would not make way; this copy ends.
+    bool claim(const CQXCommandLineInfo& commandLine);
+
+    // Sets out the first copy's side: hand-over messages go to the dispatch from now on.
+    // Call on the GUI thread after claim() returned true.
+    bool listen(QXDispatch& dispatch);
+
+    const std::filesystem::path& lockPath() const { return m_lockPath; }
+    const std::filesystem::path& socketPath() const { return m_socketPath; }
+
+    // A later copy's side, also used by tests. Each returns false when no running copy
+    // answered.
+    bool postToRunning(uint32_t message) const;
+    bool sendCopyDataToRunning(uint32_t dwData, const std::u16string& text) const;
+
+    // Frame limits of the hand-over.
+    static constexpr uint32_t kMaxPayload = 64 * 1024;
+
+private:
+    bool tryLock();
+    bool lockWithin(std::chrono::milliseconds wait);
+    // The running copy's socket, looked for once more after a pause when it is not there.
+    bool findRunning() const;
+    bool deliver(uint32_t message, uint32_t dwData, const std::u16string* text,
+                 bool waitForReply) const;
+
+    std::filesystem::path m_lockPath;
+    std::filesystem::path m_socketPath;
+    Timings m_timings;
+    int m_lockFd = -1;
+    std::unique_ptr<class QXHandOverServer> m_server;
+};
