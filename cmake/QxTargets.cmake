@@ -99,6 +99,10 @@ function(qx_add_test name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
+    if(QX_SANITIZE)
+        list(APPEND ARG_ENVIRONMENT
+            "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")
+    endif()
     set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
         ENVIRONMENT "${ARG_ENVIRONMENT}")
 endfunction()
