@@ -5,6 +5,10 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 QEvent::Type QXDispatchEvent::type() {
     static const QEvent::Type registered = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -38,10 +42,30 @@ void CQXMessageDispatch::Send(uint32_t message, WPARAM wParam, LPARAM lParam) {
     }
     if (!m_accepting)
         return;
-    // The sender waits until the GUI thread has run the handlers.
+    // The sender waits until the GUI thread has run the handlers, unless the GUI thread
+    // waits for another thread meanwhile (perhaps this one): then both would wait forever,
+    // so the sender goes on and the handlers run when the GUI thread is free again.
+    struct Completion {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+    };
+    auto completion = std::make_shared<Completion>();
     QMetaObject::invokeMethod(
-        this, [this, message, wParam, lParam] { handle(message, wParam, lParam); },
-        Qt::BlockingQueuedConnection);
+        this,
+        [this, message, wParam, lParam, completion] {
+            handle(message, wParam, lParam);
+            std::lock_guard lock(completion->mutex);
+            completion->finished = true;
+            completion->done.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(completion->mutex);
+    while (!completion->finished) {
+        completion->done.wait_for(lock, std::chrono::milliseconds(5));
+        if (!completion->finished && (GuiWait::active() || !m_accepting))
+            return;
+    }
 }
 
 void CQXMessageDispatch::Post(uint32_t message, WPARAM wParam, LPARAM lParam) {

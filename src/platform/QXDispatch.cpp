@@ -1,10 +1,12 @@
 #include "platform/QXDispatch.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
 QXDispatch g_core;
+std::atomic<int> g_guiWaits{0};
 QXDispatch* g_current = &g_core;
 
 } // namespace
@@ -82,4 +84,16 @@ QXDispatch& QXDispatch::current() {
 
 void QXDispatch::setCurrent(QXDispatch* dispatch) {
     g_current = dispatch ? dispatch : &g_core;
+}
+
+QXDispatch::GuiWait::GuiWait() {
+    ++g_guiWaits;
+}
+
+QXDispatch::GuiWait::~GuiWait() {
+    --g_guiWaits;
+}
+
+bool QXDispatch::GuiWait::active() {
+    return g_guiWaits.load() > 0;
 }

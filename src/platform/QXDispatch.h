@@ -118,6 +118,19 @@ public:
 
     size_t bindingCount(uint32_t message) const;
 
+    // Held by the GUI thread while it waits for another thread (a plug-in's worker whose
+    // tick or callback may be sending right now). Sends from other threads stop waiting
+    // for their handlers while one is held; the handlers still run later, so they must
+    // check that what a message points to still exists.
+    class GuiWait {
+    public:
+        GuiWait();
+        ~GuiWait();
+        GuiWait(const GuiWait&) = delete;
+        GuiWait& operator=(const GuiWait&) = delete;
+        static bool active();
+    };
+
     // The dispatch the program's parts talk to; a plain core until the application
     // installs its window. The caller keeps an installed dispatch alive.
     static QXDispatch& current();

@@ -178,6 +178,25 @@ TEST_F(DispatchWindowTest, SendFromAWorkerReturnsOnlyAfterTheGuiThreadRanTheHand
     EXPECT_TRUE(handler.onGuiThread);
 }
 
+TEST_F(DispatchWindowTest, AWorkerSendingWhileTheGuiThreadWaitsForItDoesNotDeadlock) {
+    qxtest::ScopedEnv noDisplay("DISPLAY", "");
+    CQXMessageDispatch dispatch;
+    struct Handler {
+        int runs = 0;
+        void run() { ++runs; }
+    } handler;
+    dispatch.RegisterHandler(QXM_VIEW_IMAGE_CHANGED, &handler, &Handler::run);
+    {
+        // The GUI thread waits for a worker that sends meanwhile, as when a view is
+        // deactivated while its tick publishes a picture.
+        QXDispatch::GuiWait waiting;
+        std::thread worker([&] { dispatch.Send(QXM_VIEW_IMAGE_CHANGED); });
+        worker.join();
+    }
+    EXPECT_EQ(handler.runs, 0);
+    EXPECT_TRUE(spinUntil([&] { return handler.runs == 1; })) << "the message is not lost";
+}
+
 TEST_F(DispatchWindowTest, CloseDestroysTheWindowAndHelpShowsTheMainWindow) {
     qxtest::ScopedEnv noDisplay("DISPLAY", "");
     CQXMessageDispatch dispatch;
