@@ -106,3 +106,29 @@ function(qx_add_test name)
     set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
         ENVIRONMENT "${ARG_ENVIRONMENT}")
 endfunction()
+
+# qx_add_plugin(<Name> SOURCES ... INFO <Info.plist> [LINKS ...] [PLUGINS_DIR <dir>])
+# A plug-in library laid out as the program finds it: <dir>/<Name>/<Name>.so beside its
+# Info.plist. <dir> is the program folder's "Plugins" unless given (test plug-ins).
+function(qx_add_plugin name)
+    cmake_parse_arguments(ARG "" "INFO;PLUGINS_DIR" "SOURCES;LINKS" ${ARGN})
+    _qx_reject_unparsed(qx_add_plugin ${ARG_UNPARSED_ARGUMENTS})
+    if(NOT ARG_PLUGINS_DIR)
+        set(ARG_PLUGINS_DIR ${QX_PROGRAM_DIR}/Plugins)
+    endif()
+    add_library(${name} MODULE ${ARG_SOURCES})
+    set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name}
+        LIBRARY_OUTPUT_DIRECTORY ${ARG_PLUGINS_DIR}/${name}
+        C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
+        BUILD_RPATH "${QX_PROGRAM_DIR}" INSTALL_RPATH "\$ORIGIN/../..")
+    target_link_libraries(${name} PRIVATE ${ARG_LINKS})
+    _qx_common_options(${name})
+    if(ARG_INFO)
+        get_filename_component(info ${ARG_INFO} ABSOLUTE)
+        set(copy ${ARG_PLUGINS_DIR}/${name}/Info.plist)
+        add_custom_command(OUTPUT ${copy}
+            COMMAND ${CMAKE_COMMAND} -E copy_if_different ${info} ${copy}
+            DEPENDS ${info} VERBATIM)
+        target_sources(${name} PRIVATE ${copy})
+    endif()
+endfunction()
