@@ -40,8 +40,10 @@ void walk(const QXDeviceNode& node, bool diskFound, QXDeviceCandidate& candidate
             diskFound = true;
         // Below the keyboard's disk every mounted device may carry its volume; the last
         // one found wins.
-        if (diskFound && !node.mountPoint.empty())
+        if (diskFound && !node.mountPoint.empty()) {
             candidate.volume = node.mountPoint;
+            candidate.sectorSize = node.sectorSize;
+        }
         if (isHid(node, kSignallingVendor, kSignallingProduct)) {
             if (candidate.signallingPath.empty())
                 candidate.signallingPath = node.reportPath;

@@ -23,6 +23,7 @@ struct QXDeviceNode {
     std::string diskVendor; // spaces as "_", upper case: "HALVORN"
     std::string diskModel;  // "TQ113_V.DISK"
     std::filesystem::path mountPoint; // where the disk (or its partition) is mounted
+    size_t sectorSize = 512;          // the disk's logical block size
     std::string reportPath; // "/dev/hidraw3", or "unix:/path" for a virtual keyboard
     std::vector<QXDeviceNode> children;
 };
@@ -32,6 +33,7 @@ struct QXDeviceCandidate {
     std::filesystem::path volume;  // the disk's mount point: root of the keyboard's files
     std::string signallingPath;    // HID 04d9:0022 interface 1 (reports with id 1)
     std::string keyReportPath;     // HID 8123:1457 interface 1; empty on older keyboards
+    size_t sectorSize = 0;         // the disk's logical block size
 };
 
 // Finds keyboards and reports when devices come and go.

@@ -193,6 +193,14 @@ private:
             auto mount = mounts.find(deviceNumber(device));
             if (mount != mounts.end())
                 node.mountPoint = mount->second;
+            // A partition's sector size is its disk's.
+            udev_device* whole = device;
+            const char* blockType = udev_device_get_devtype(device);
+            if (blockType && std::string(blockType) == "partition")
+                if (udev_device* parent = udev_device_get_parent_with_subsystem_devtype(device, "block", "disk"))
+                    whole = parent;
+            if (const char* size = udev_device_get_sysattr_value(whole, "queue/logical_block_size"))
+                node.sectorSize = std::strtoul(size, nullptr, 10);
         } else if (subsystem == "hidraw" && udev_device_get_devnode(device)) {
             node.kind = QXDeviceNode::Kind::Hid;
             node.reportPath = udev_device_get_devnode(device);

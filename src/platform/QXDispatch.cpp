@@ -54,6 +54,7 @@ void QXDispatch::Send(uint32_t message, WPARAM wParam, LPARAM lParam) {
 }
 
 void QXDispatch::Post(uint32_t message, WPARAM wParam, LPARAM lParam) {
+    std::lock_guard lock(m_postedLock);
     m_posted.emplace_back(message, wParam, lParam);
 }
 
@@ -64,10 +65,16 @@ void QXDispatch::SendCopyData(uint32_t dwData, const void* data, size_t size) {
 }
 
 void QXDispatch::runPosted() {
-    while (!m_posted.empty()) {
-        auto [message, w, l] = m_posted.front();
-        m_posted.pop_front();
-        Dispatch(message, w, l);
+    for (;;) {
+        std::tuple<uint32_t, WPARAM, LPARAM> next;
+        {
+            std::lock_guard lock(m_postedLock);
+            if (m_posted.empty())
+                return;
+            next = m_posted.front();
+            m_posted.pop_front();
+        }
+        Dispatch(std::get<0>(next), std::get<1>(next), std::get<2>(next));
     }
 }
 

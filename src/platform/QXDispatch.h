@@ -6,6 +6,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <tuple>
 #include <type_traits>
 #include <vector>
@@ -160,5 +161,6 @@ private:
     bool stillBound(uint32_t message, const Binding& binding) const;
 
     std::map<uint32_t, std::vector<Binding>> m_handlers;
+    std::mutex m_postedLock; // posts may come from any thread
     std::deque<std::tuple<uint32_t, WPARAM, LPARAM>> m_posted;
 };
