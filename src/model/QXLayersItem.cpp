@@ -19,6 +19,16 @@ std::u16string decimal(int value) {
     return std::u16string(s.begin(), s.end());
 }
 
+// The plug-in side of a condition, when it is a plug-in condition.
+QXKeyPluginInstance* pluginInstance(const QXPtr<QXCondition>& condition) {
+    return dynamic_cast<QXKeyPluginInstance*>(condition.get());
+}
+
+void forget(QXKeyPluginInstance* instance, const QXLayersItem* holder) {
+    if (instance)
+        instance->forgetHolder(holder);
+}
+
 std::u16string threeDigits(int value) {
     char text[8];
     std::snprintf(text, sizeof text, "%03d", value);
@@ -49,6 +59,22 @@ QXPtr<QXLayer> QXCompositeLayer::winner(size_t keyIndex) const {
 QXLayersItem::QXLayersItem(std::u16string identifier)
     : QXObject<QXLayersItem>(kEnabled), m_identifier(std::move(identifier)) {}
 
+QXLayersItem::~QXLayersItem() {
+    for (const QXPtr<QXCondition>& condition : m_conditions)
+        forget(pluginInstance(condition), this);
+}
+
+void QXLayersItem::setDisplayName(std::u16string name) {
+    m_displayName = std::move(name);
+    holdInstances();
+}
+
+void QXLayersItem::holdInstances() {
+    for (const QXPtr<QXCondition>& condition : m_conditions)
+        if (QXKeyPluginInstance* instance = pluginInstance(condition))
+            instance->setHolder(this);
+}
+
 QXItemList& QXLayersItem::children() {
     return sharedEmptyList();
 }
@@ -62,6 +88,8 @@ void QXLayersItem::deactivate() {
 }
 
 void QXLayersItem::addCondition(QXPtr<QXCondition> condition) {
+    if (QXKeyPluginInstance* instance = pluginInstance(condition))
+        instance->setHolder(this);
     m_conditions.push_back(std::move(condition));
 }
 
@@ -69,6 +97,7 @@ bool QXLayersItem::removeCondition(const QXPtr<QXCondition>& condition) {
     auto it = std::find(m_conditions.begin(), m_conditions.end(), condition);
     if (it == m_conditions.end())
         return false;
+    forget(pluginInstance(condition), this);
     m_conditions.erase(it);
     return true;
 }
@@ -76,7 +105,10 @@ bool QXLayersItem::removeCondition(const QXPtr<QXCondition>& condition) {
 void QXLayersItem::loadCommon(const QXPropertyNode& node) {
     m_displayName = node.childValue(u"DisplayName");
     setFlag(kEnabled, node.childValue(u"Disabled") != u"true");
+    for (const QXPtr<QXCondition>& condition : m_conditions)
+        forget(pluginInstance(condition), this);
     m_conditions = readConditions(node);
+    holdInstances();
     setProperties(node.findChild(u"Properties"));
 }
 
@@ -95,6 +127,23 @@ QXPropertyNode::Ptr QXLayersItem::saveCommon(QXPropertyNode& parent) const {
 }
 
 // ---- layer ---------------------------------------------------------------------------
+
+QXLayer::~QXLayer() {
+    for (QXButton& button : m_buttons) {
+        forget(button.view.get(), this);
+        forget(button.action.get(), this);
+    }
+}
+
+void QXLayer::holdInstances() {
+    QXLayersItem::holdInstances();
+    for (QXButton& button : m_buttons) {
+        if (button.view)
+            button.view->setHolder(this);
+        if (button.action)
+            button.action->setHolder(this);
+    }
+}
 
 void QXLayer::loadFrom(const QXPropertyNode& node) {
     loadCommon(node);
@@ -160,15 +209,19 @@ void QXLayer::readButtons(const QXPropertyNode& buttons) {
         QXButton& button = m_buttons[found];
         if (QXPropertyNode::Ptr view = entry->findChild(u"ViewPlugin")) {
             button.view = QXPluginInstanceFactory::current().createView(*view);
-            if (button.view)
+            if (button.view) {
                 button.view->setKeyIndex(static_cast<int>(found));
+                button.view->setHolder(this);
+            }
         } else if (QXPropertyNode::Ptr image = entry->findChild(u"Image")) {
             button.image = image->image();
         }
         if (QXPropertyNode::Ptr action = entry->findChild(u"ActionPlugin")) {
             button.action = QXPluginInstanceFactory::current().createAction(*action);
-            if (button.action)
+            if (button.action) {
                 button.action->setKeyIndex(static_cast<int>(found));
+                button.action->setHolder(this);
+            }
         }
         button.scanCode = readByteValue(entry->childValue(u"ScanCode"));
         button.keystroke = entry->childValue(u"Keystroke");
@@ -212,6 +265,7 @@ void QXLayer::setPicture(size_t keyIndex, QXPtr<QXImage> picture) {
         return;
     if (button->view) {
         button->view->stop();
+        button->view->forgetHolder(this);
         button->view.reset();
     }
     if (!picture) {
@@ -229,6 +283,7 @@ void QXLayer::setActionCode(size_t keyIndex, int code) {
         return;
     if (button->action) {
         button->action->stop();
+        button->action->forgetHolder(this);
         button->action.reset();
     }
     button->actionCode = code & 0xFF;
@@ -242,6 +297,8 @@ void QXLayer::clearButton(size_t keyIndex) {
         button->view->stop();
     if (button->action)
         button->action->stop();
+    forget(button->view.get(), this);
+    forget(button->action.get(), this);
     button->view.reset();
     button->action.reset();
     button->image.reset();
@@ -255,12 +312,15 @@ void QXLayer::setView(size_t keyIndex, QXKeyViewInstance::Ptr view) {
     QXButton* button = getButton(keyIndex);
     if (!button)
         return;
-    if (button->view)
+    if (button->view) {
         button->view->stop();
+        button->view->forgetHolder(this);
+    }
     button->view = std::move(view);
     if (button->view) {
         button->image.reset();
         button->view->setKeyIndex(static_cast<int>(keyIndex));
+        button->view->setHolder(this);
         if (isActive())
             button->view->start();
     }
@@ -270,13 +330,16 @@ void QXLayer::setAction(size_t keyIndex, QXKeyActionInstance::Ptr action) {
     QXButton* button = getButton(keyIndex);
     if (!button)
         return;
-    if (button->action)
+    if (button->action) {
         button->action->stop();
+        button->action->forgetHolder(this);
+    }
     button->action = std::move(action);
     button->actionCode = 0;
     button->scanCode = 0;
     if (button->action) {
         button->action->setKeyIndex(static_cast<int>(keyIndex));
+        button->action->setHolder(this);
         if (isActive())
             button->action->start();
     }

@@ -73,7 +73,8 @@ public:
     static constexpr uint32_t kSelected = 0x20;     // selected in the editor: active regardless
     static constexpr uint32_t kActive = 0x40;       // changed only by activate and deactivate
 
-    ~QXLayersItem() override = default;
+    // Lets go of the plug-in conditions it holds.
+    ~QXLayersItem() override;
 
     // A group's items; a layer answers with a shared empty list.
     virtual QXItemList& children();
@@ -89,11 +90,14 @@ public:
 
     const std::u16string& identifier() const { return m_identifier; }
     const std::u16string& displayName() const { return m_displayName; }
-    void setDisplayName(std::u16string name) { m_displayName = std::move(name); }
+    // The plug-in instances the item holds get a copy of the new name.
+    void setDisplayName(std::u16string name);
     bool isEnabled() const { return hasFlag(kEnabled); }
     bool isActive() const { return hasFlag(kActive); }
     bool isSelected() const { return hasFlag(kSelected); }
 
+    // Conditions added or removed through the list itself are not told of their holder
+    // (plug-in conditions need to know it): use addCondition and removeCondition.
     QXConditionList& conditions() { return m_conditions; }
     const QXConditionList& conditions() const { return m_conditions; }
     void addCondition(QXPtr<QXCondition> condition);
@@ -105,6 +109,8 @@ protected:
     void loadCommon(const QXPropertyNode& node);
     // The item's node under parent, with "Type" for a group and the common entries.
     QXPropertyNode::Ptr saveCommon(QXPropertyNode& parent) const;
+    // Tells every plug-in instance the item stores that the item holds it (again).
+    virtual void holdInstances();
 
 private:
     std::u16string m_displayName;
@@ -117,6 +123,8 @@ public:
     using Ptr = QXTypes<QXLayer>::Ptr;
 
     explicit QXLayer(std::u16string identifier) : QXLayersItem(std::move(identifier)) {}
+    // Lets go of the plug-in views and actions of its buttons.
+    ~QXLayer() override;
 
     void loadFrom(const QXPropertyNode& node) override;
     void saveTo(QXPropertyNode& parent) const override;
@@ -153,6 +161,9 @@ public:
 
     // Marks every picture of the layer changed, so the next save writes them all.
     void markAllChanged();
+
+protected:
+    void holdInstances() override;
 };
 
 class QXLayersGroup : public QXLayersItem {

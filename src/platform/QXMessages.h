@@ -27,7 +27,7 @@ enum QXMessage : uint32_t {
     QXM_SHOW_MAIN_WINDOW = qxwin::WM_USER + 1018,   // 2042 0 / 0
     QXM_KEY_CHANGED = qxwin::WM_USER + 1019,        // 2043 key index / 0
     QXM_ASSIGNMENT_CHANGED = qxwin::WM_USER + 1020, // 2044 0 / 0
-    QXM_DEVICE_KEY = qxwin::WM_USER + 1021,         // 2045 key index / 0 down or 1 up
+    QXM_DEVICE_KEY = qxwin::WM_USER + 1021,         // 2045 key index / 1 down or 0 up
     QXM_CONDITIONS_CHANGED = qxwin::WM_USER + 1022, // 2046 0 / 0
     QXM_UPDATE_STATE = qxwin::WM_USER + 1023,       // 2047 0 / 0
     QXM_OPEN_FILE = qxwin::WM_USER + 1024,          // 2048 zero-terminated UTF-16 path / 0

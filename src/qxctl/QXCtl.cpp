@@ -11,6 +11,7 @@
 #include "model/QXLayoutPicture.h"
 #include "platform/QXFiles.h"
 #include "platform/QXText.h"
+#include "pluginhost/QXPluginRegistry.h"
 #include "store/QXProfile.h"
 #include "store/QXPropertyList.h"
 
@@ -37,6 +38,8 @@ constexpr const char* kUsage =
     "  export ITEM-ID FILE.layers write a layer or group to a .layers file\n"
     "  import FILE.layers         add a .layers file to the group \"user_layers\"\n"
     "  plist FILE                 read a property list and print it back\n"
+    "  plugins [FOLDER]           the plug-ins in the program's \"Plugins\" folder (or in\n"
+    "                             FOLDER): what each offers and whether its library loads\n"
     "  layer-image ITEM-ID FILE   write the picture of a layer on the whole keyboard\n"
     "  layer-from-image FILE NAME add a layer cut from such a picture to \"user_layers\"\n";
 
@@ -252,6 +255,39 @@ int printPlist(const std::string& file, std::ostream& out) {
     return 0;
 }
 
+std::string uiText(bool hasUI) {
+    return hasUI ? "ui" : "no ui";
+}
+
+// One plug-in a line (identifier, display name, library), its views, actions and
+// conditions indented below it (identifier, display name, property page, default
+// partner), then the outcome of loading its library.
+int printPlugins(const fs::path& folder, std::ostream& out) {
+    auto root = makeQX<QXPropertyNode>(u"root");
+    QXPluginRegistry::scan(folder, *root);
+    QXPluginRegistry registry;
+    registry.build(*root);
+    for (const QXPluginEntry::Ptr& plugin : registry.plugins()) {
+        out << toUtf8(plugin->id()) << '\t' << toUtf8(plugin->displayName()) << '\t'
+            << plugin->path().string() << '\n';
+        for (const QXViewEntry& view : plugin->views())
+            out << "  view\t" << toUtf8(view.id) << '\t' << toUtf8(view.displayName) << '\t'
+                << uiText(view.hasUI) << '\t' << toUtf8(view.defaultAction) << '\n';
+        for (const QXActionEntry& action : plugin->actions())
+            out << "  action\t" << toUtf8(action.id) << '\t' << toUtf8(action.displayName) << '\t'
+                << uiText(action.hasUI) << '\t' << toUtf8(action.defaultView) << '\n';
+        for (const QXConditionEntry& condition : plugin->conditions())
+            out << "  condition\t" << toUtf8(condition.id) << '\t' << toUtf8(condition.displayName)
+                << '\t' << uiText(condition.hasUI) << '\n';
+        plugin->ensureLoaded();
+        if (plugin->loadError().empty())
+            out << "  loaded\n";
+        else
+            out << "  error: " << toUtf8(plugin->loadError()) << '\n';
+    }
+    return 0;
+}
+
 } // namespace
 
 int runQXCtl(const std::vector<std::string>& argsIn, std::ostream& out, std::ostream& err) {
@@ -282,17 +318,23 @@ int runQXCtl(const std::vector<std::string>& argsIn, std::ostream& out, std::ost
     const std::string& command = args[0];
     const std::map<std::string, size_t> operandCounts = {
         {"keys", 0},   {"tree", 0},        {"sync", 0},   {"state", 0},            {"export", 2},
-        {"import", 1}, {"plist", 1},       {"layer-image", 2},     {"layer-from-image", 2}};
+        {"import", 1}, {"plist", 1},       {"layer-image", 2},     {"layer-from-image", 2},
+        {"plugins", 0}};
     auto known = operandCounts.find(command);
     if (known == operandCounts.end())
         return usage("unknown command \"" + command + "\"");
-    if (args.size() - 1 != known->second)
+    const bool pluginsFolder = command == "plugins" && args.size() == 2;
+    if (args.size() - 1 != known->second && !pluginsFolder)
         return usage("wrong number of arguments for \"" + command + "\"");
     try {
         if (command == "keys")
             return printKeys(out);
         if (command == "plist")
             return printPlist(args[1], out);
+        if (command == "plugins")
+            return printPlugins(pluginsFolder ? fs::absolute(args[1])
+                                              : QXPluginRegistry::programPluginsFolder(),
+                                out);
         Session session(profileDir);
         if (command == "tree") {
             printTree(session.tree().topLevel(), 0, out);
