@@ -1,0 +1,33 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+// qxvkbd's command line:
+//
+//   qxvkbd [--name NAME] [--folder DIR] [--version TEXT] [--old] [--no-window]
+//          [--snapshot FILE [--timeout SECONDS]]
+//   qxvkbd press KEY-NAME [--name NAME] [--folder DIR]
+//   qxvkbd snapshot FILE [--name NAME] [--folder DIR]
+//
+// Options take their value as the next argument or after "=".
+struct QXVkbdCommandLine {
+    enum class Command { Run, Press, Snapshot, Help };
+
+    Command command = Command::Run;
+    std::string name = "qxvkbd";
+    std::filesystem::path folder; // empty: where the program looks by default
+    std::string version;          // empty: the default version
+    bool old = false;
+    bool noWindow = false;
+    std::string snapshot; // Run: --snapshot FILE; Snapshot: FILE
+    int timeoutSeconds = 60;
+    std::string key; // Press
+
+    // nullopt with a message when the arguments (without the program name) are wrong.
+    static std::optional<QXVkbdCommandLine> parse(const std::vector<std::string>& args,
+                                                  std::string& error);
+    static const char* usage();
+};
