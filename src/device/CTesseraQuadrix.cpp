@@ -87,8 +87,6 @@ bool CTesseraQuadrix::connect(const QXDeviceCandidate& candidate) {
         std::lock_guard lock(m_state);
         m_lastReport.fill(0);
     }
-    if (m_handler)
-        m_handler->connected();
     m_hasKeyReports = false;
     if (!candidate.keyReportPath.empty()) {
         const int fd = openReportChannel(candidate.keyReportPath);
@@ -99,6 +97,10 @@ bool CTesseraQuadrix::connect(const QXDeviceCandidate& candidate) {
     }
     if (m_files.stageEnableTable(true))
         signalWrite();
+    // Last: whoever hears of the connection programs the keys, and how depends on
+    // whether the keyboard has the key-report interface.
+    if (m_handler)
+        m_handler->connected();
     return true;
 }
 

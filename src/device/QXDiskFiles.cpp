@@ -312,12 +312,13 @@ void QXDiskFiles::writePass() {
             std::swap(record.front, record.back);
             record.dirty = false;
         }
-        // Only this thread touches the back buffer between swaps.
-        if (writeWhole(record.fd, record.back, record.region)) {
-            m_bytesWritten += record.region;
-            if (i == kCodeTable && m_oldFirmware)
-                m_pause(300);
-        }
+        // Only this thread touches the back buffer between swaps. Counted before the
+        // write, so whoever sees the new bytes on the disk sees them counted too.
+        m_bytesWritten += record.region;
+        if (!writeWhole(record.fd, record.back, record.region))
+            m_bytesWritten -= record.region;
+        else if (i == kCodeTable && m_oldFirmware)
+            m_pause(300);
     }
 }
 

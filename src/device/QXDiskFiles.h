@@ -89,7 +89,8 @@ public:
     // How the writer pauses after a code-table write on old firmware (tests replace it).
     void setPause(std::function<void(int milliseconds)> pause) { m_pause = std::move(pause); }
 
-    // How many bytes the write passes have written since prepare.
+    // How many bytes the write passes have written since prepare (a write under way
+    // already counts).
     uint64_t bytesWritten() const { return m_bytesWritten; }
 
     // The same formats written to a folder with ordinary files: "Tessera/normal/NNN.sys",

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "device/QXDevice.h"
+#include "model/QXLayersController.h"
+#include "platform/QXSingleton.h"
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+class QXKeyViewInstance;
+
+// Decides what the connected keyboard shows and sends: pushes the picture stack of the
+// layers to it, updates single keys and live plug-in pictures, sends brightness and
+// sleep settings, and keeps the keyboard's sleep timer in step with the user.
+//
+// Binds 2035, 2036 and 2039 (push all keys), 2040 (settings and a push on connection),
+// 2037 (a view's new picture) and 2043 (one key). GUI thread only.
+class QXDeviceController : public singleton<QXDeviceController> {
+public:
+    static constexpr unsigned kDefaultBrightness = 70;
+    static constexpr unsigned kDefaultSleepDelay = 420;
+
+    // idleSeconds: whole seconds since the user's last input, or nothing when that
+    // cannot be told.
+    QXDeviceController(QXDevice& device, QXLayersController& layers,
+                       std::function<std::optional<unsigned>()> idleSeconds);
+    ~QXDeviceController();
+    QXDeviceController(const QXDeviceController&) = delete;
+    QXDeviceController& operator=(const QXDeviceController&) = delete;
+
+    unsigned brightness() const { return m_brightness; }
+    bool automaticBrightness() const { return m_automatic; }
+    unsigned sleepDelay() const { return m_sleepDelay; }
+    // The editor's keyboard properties; sent at once when a keyboard is connected.
+    void setBrightness(unsigned level, bool automatic);
+    void setSleepDelay(unsigned seconds);
+
+    // The root's "Device" dictionary ("Brightness", "AutoBrightness", "SleepModeDelay").
+    void loadFrom(const QXPropertyNode& root);
+    void saveTo(QXPropertyNode& root) const;
+
+    void pushAllKeys();
+    void updateKey(unsigned keyIndex);
+    void deviceState(unsigned state);
+    void viewImageChanged(QXKeyViewInstance* view, unsigned keyIndex);
+
+    // One step of the sleep keeper. Returns when it wants the next step: nothing while
+    // no keyboard is connected (the next connection starts it again).
+    std::optional<std::chrono::milliseconds> sleepStep();
+    bool asleep() const { return m_asleep; }
+    // How the GUI thread pauses 42 ms between two commands (tests count instead).
+    void setPause(std::function<void()> pause) { m_pause = std::move(pause); }
+
+private:
+    // Stages one key's picture and code from the winning button; the code goes into the
+    // working table. True when something was staged.
+    bool stageKey(size_t keyIndex, QXButton* button, bool& tableChanged);
+    void sendSettings();
+    void rearmSleep();
+
+    QXDevice& m_device;
+    QXLayersController& m_layers;
+    std::function<std::optional<unsigned>()> m_idleSeconds;
+    std::function<void()> m_pause;
+    unsigned m_brightness = kDefaultBrightness;
+    bool m_automatic = false;
+    unsigned m_sleepDelay = kDefaultSleepDelay;
+    bool m_asleep = false;
+};
+
+// A key picture as the keyboard needs it: the live view's last published picture when
+// the button has a view, else its stored picture, 48 x 48 at 24 bits (bottom-up BGR).
+// False when there is none of that size.
+bool keyboardPicture(const QXButton& button, std::array<uint8_t, 48 * 48 * 3>& pixels);
