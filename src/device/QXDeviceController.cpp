@@ -56,6 +56,12 @@ bool keyboardPicture(const QXButton& button, Pixels& pixels) {
     return true;
 }
 
+uint8_t keyboardCode(const QXButton* button, size_t keyIndex) {
+    if (button && (button->actionCode & 0xFF))
+        return static_cast<uint8_t>(button->actionCode & 0xFF);
+    return keyIndex < QXKeyTable::keyCount() ? QXKeyTable::key(keyIndex).actionCode : 0;
+}
+
 QXDeviceController::QXDeviceController(QXDevice& device, QXLayersController& layers,
                                        std::function<std::optional<unsigned>()> idleSeconds)
     : m_device(device), m_layers(layers), m_idleSeconds(std::move(idleSeconds)),
@@ -127,11 +133,7 @@ bool QXDeviceController::stageKey(size_t keyIndex, QXButton* button, bool& table
     const size_t at = (QXKeyTable::key(keyIndex).codeSlot - 1) * QXDiskFiles::kEntryBytes;
     std::memcpy(before.data(), table.data() + at, before.size());
     if (!button->action) {
-        // The button's own code, else the key's; a key with neither sends nothing.
-        const uint8_t code = button->actionCode & 0xFF
-                                 ? static_cast<uint8_t>(button->actionCode & 0xFF)
-                                 : QXKeyTable::key(keyIndex).actionCode;
-        if (code)
+        if (const uint8_t code = keyboardCode(button, keyIndex))
             QXDiskFiles::setPlainEntry(table, keyIndex, code);
     } else if (!m_device.hasKeyReports()) {
         QXDiskFiles::setSignallingEntry(table, keyIndex);

@@ -73,3 +73,7 @@ private:
 // the button has a view, else its stored picture, 48 x 48 at 24 bits (bottom-up BGR).
 // False when there is none of that size.
 bool keyboardPicture(const QXButton& button, std::array<uint8_t, 48 * 48 * 3>& pixels);
+
+// The code a key sends while this button wins it and has no action: the button's own
+// code, else the key's; 0 when neither has one (the key then sends nothing).
+uint8_t keyboardCode(const QXButton* button, size_t keyIndex);

@@ -3,6 +3,8 @@
 #include "model/QXKeyTable.h"
 #include "app/QXLiveSystemState.h"
 #include "app/QXX11Keyboard.h"
+#include "device/QXDeviceController.h"
+#include "device/QXDiskFiles.h"
 #include "model/QXLanguageLayers.h"
 #include "model/QXLayerTree.h"
 #include "model/QXLayersController.h"
@@ -41,7 +43,10 @@ constexpr const char* kUsage =
     "  plugins [FOLDER]           the plug-ins in the program's \"Plugins\" folder (or in\n"
     "                             FOLDER): what each offers and whether its library loads\n"
     "  layer-image ITEM-ID FILE   write the picture of a layer on the whole keyboard\n"
-    "  layer-from-image FILE NAME add a layer cut from such a picture to \"user_layers\"\n";
+    "  layer-from-image FILE NAME add a layer cut from such a picture to \"user_layers\"\n"
+    "  dump DIR                   write the keyboard's files for the profile's layers to\n"
+    "                             DIR/Tessera: the pictures with no modifier held (normal)\n"
+    "                             and with Shift held (shift), and the code table\n";
 
 std::vector<std::u16string> keyNames() {
     std::vector<std::u16string> names;
@@ -216,6 +221,50 @@ int printState(Session& session, std::ostream& out) {
     return 0;
 }
 
+// Conditions answered as the running program would with the keyboard connected and only
+// the given modifiers held; applications and the keyboard layout are the system's.
+class DumpState : public QXLiveSystemState {
+public:
+    uint32_t modifiers = 0;
+    uint32_t modifierState() const override { return modifiers; }
+    bool isKeyboardConnected() const override { return true; }
+};
+
+int dump(Session& session, const std::string& dir) {
+    constexpr uint32_t kShift = 4;
+    const size_t keys = QXKeyTable::keyCount();
+    std::vector<std::array<uint8_t, QXKeyViewInstance::kImageBytes>> pixels(2 * keys);
+    std::vector<QXBitmapView> normal(keys), shift(keys);
+    QXDiskFiles::CodeTable codes;
+    codes.fill(0xFF);
+
+    DumpState state;
+    QXSystemState::setCurrent(&state);
+    QXDispatch dispatch;
+    {
+        QXLayersController controller(session.tree(), dispatch);
+        for (int pass = 0; pass < 2; ++pass) {
+            state.modifiers = pass == 0 ? 0 : kShift;
+            controller.reevaluate();
+            QXCompositeLayer stack = controller.pictureStack();
+            std::vector<QXBitmapView>& views = pass == 0 ? normal : shift;
+            for (size_t key = 0; key < keys; ++key) {
+                QXButton* button = stack.getButton(key);
+                auto& bytes = pixels[pass * keys + key];
+                if (button && keyboardPicture(*button, bytes))
+                    views[key] = {bytes.data(), 48, 48, 24, 48 * 3};
+                if (pass == 0)
+                    if (const uint8_t code = keyboardCode(button, key))
+                        QXDiskFiles::setPlainEntry(codes, key, code);
+            }
+        }
+    }
+    QXSystemState::setCurrent(nullptr);
+    if (!QXDiskFiles::dumpToFolder(fs::absolute(dir), normal, shift, codes))
+        throw Failure{"cannot write the keyboard's files to " + dir};
+    return 0;
+}
+
 int layerImage(Session& session, const std::string& id, const std::string& file) {
     QXLayer::Ptr layer = session.layer(id);
     QXImage picture = QXLayoutPicture::compose(*layer);
@@ -319,7 +368,7 @@ int runQXCtl(const std::vector<std::string>& argsIn, std::ostream& out, std::ost
     const std::map<std::string, size_t> operandCounts = {
         {"keys", 0},   {"tree", 0},        {"sync", 0},   {"state", 0},            {"export", 2},
         {"import", 1}, {"plist", 1},       {"layer-image", 2},     {"layer-from-image", 2},
-        {"plugins", 0}};
+        {"plugins", 0}, {"dump", 1}};
     auto known = operandCounts.find(command);
     if (known == operandCounts.end())
         return usage("unknown command \"" + command + "\"");
@@ -340,6 +389,8 @@ int runQXCtl(const std::vector<std::string>& argsIn, std::ostream& out, std::ost
             printTree(session.tree().topLevel(), 0, out);
             return 0;
         }
+        if (command == "dump")
+            return dump(session, args[1]);
         if (command == "state")
             return printState(session, out);
         if (command == "sync") {
