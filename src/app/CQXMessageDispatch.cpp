@@ -106,10 +106,7 @@ void CQXMessageDispatch::shutdown() {
     Dispatch(qxwin::WM_DESTROY, 0, 0);
     m_destroyed = true;
     m_accepting = false;
-    if (m_hooked) {
-        UnHook();
-        m_hooked = false;
-    }
+    // The hook stays until the window object goes: its reports are ignored from here on.
 }
 
 void CQXMessageDispatch::SubscribeWindow(uint32_t message, QObject* window) {

@@ -54,8 +54,8 @@ public:
 
     // The window was destroyed (closed); the application is quitting.
     bool destroyed() const { return m_destroyed; }
-    // Destroys the window without closing it first: the hook goes, WM_DESTROY is
-    // dispatched. Called on the way out, before the application object goes.
+    // Destroys the window without closing it first: WM_DESTROY is dispatched and nothing
+    // more is handled. The hook goes with the object. Called on the way out.
     void shutdown();
 
     // The hook library reports here; target is the dispatch.

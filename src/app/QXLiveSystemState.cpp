@@ -34,7 +34,7 @@ int QXLiveSystemState::layoutIndex(uint32_t layout) const {
 
 uint32_t QXLiveSystemState::modifierState() const {
     const long hook = m_systemModifiers ? GetSystemModifiersState() : GetHookModifiersState();
-    return static_cast<uint32_t>(hook) | m_keyboardModifiers;
+    return static_cast<uint32_t>(hook) | (m_keyboardModifiers ? m_keyboardModifiers() : 0u);
 }
 
 bool QXLiveSystemState::isApplicationForeground(const std::u16string& id) const {

@@ -35,8 +35,12 @@ public:
     // The hook's mask is read from the hook library; without hooks installed, from the
     // X server at each question (the command-line tool).
     void setUseSystemModifiers(bool system) { m_systemModifiers = system; }
-    // The modifier and lock mask the keyboard last reported.
-    void setKeyboardModifiers(uint32_t mask) { m_keyboardModifiers = mask; }
+    // The modifier and lock mask the keyboard last reported: a fixed mask, or asked of
+    // the device side at each question.
+    void setKeyboardModifiers(uint32_t mask) {
+        m_keyboardModifiers = [mask] { return mask; };
+    }
+    void setKeyboardModifiers(std::function<uint32_t()> mask) { m_keyboardModifiers = std::move(mask); }
     // Whether a keyboard is connected; the device side tells.
     void setKeyboardConnected(std::function<bool()> connected) { m_connected = std::move(connected); }
 
@@ -46,6 +50,6 @@ private:
     mutable QXX11Windows m_windows;
     std::vector<uint32_t> m_layouts;
     bool m_systemModifiers = false;
-    uint32_t m_keyboardModifiers = 0;
+    std::function<uint32_t()> m_keyboardModifiers;
     std::function<bool()> m_connected;
 };

@@ -4,6 +4,8 @@
 // condition whose state the test sets. Every call the host makes is written to a log;
 // the functions exported under qxTest* let the test read the log and steer the
 // instances, as a user or a clock would.
+#include <cstdio>
+#include <cstdlib>
 #include "pluginhost/QXPluginInterfaces.h"
 
 #include <algorithm>
@@ -26,9 +28,16 @@ std::set<CColorView*> g_views;
 std::set<CSwitchCondition*> g_conditions;
 std::vector<IQXPluginInstance*> g_releaseLater;
 
+// A program that loads the plug-in (not a test in the same process) is watched through
+// a file: with QX_TEST_PLUGIN_LOG set, every entry is appended to it as well.
 void record(const std::string& line) {
     std::lock_guard lock(g_mutex);
     g_log.push_back(line);
+    if (const char* file = std::getenv("QX_TEST_PLUGIN_LOG"))
+        if (FILE* out = std::fopen(file, "a")) {
+            std::fprintf(out, "%s\n", line.c_str());
+            std::fclose(out);
+        }
 }
 
 std::string narrow(const char16_t* text) {
