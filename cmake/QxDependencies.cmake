@@ -7,6 +7,7 @@ pkg_check_modules(TINYXML REQUIRED IMPORTED_TARGET tinyxml)
 pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
 pkg_check_modules(UUID REQUIRED IMPORTED_TARGET uuid)
+pkg_check_modules(PCRECPP REQUIRED IMPORTED_TARGET libpcrecpp)
 find_package(CURL REQUIRED)
 
 # FreeImage ships neither a .pc file nor a CMake package.
