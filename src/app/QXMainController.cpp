@@ -10,9 +10,12 @@
 #include "platform/QXMessages.h"
 #include "platform/QXText.h"
 #include "pluginhost/QXPluginLiveSet.h"
+#include "update/CFirmwareUpdateDlg.h"
+#include "update/QXFirmwareUpdateController.h"
 
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -73,6 +76,10 @@ QXMainController::QXMainController(Setup setup)
                                  : std::make_unique<QXDevice>();
     m_deviceController = std::make_unique<QXDeviceController>(
         *m_device, *m_layers, [this] { return m_idle->idleSeconds(); });
+    // Checks every keyboard that connects; firmware too old to work with ends the program
+    // the way "Exit" does.
+    m_updates = std::make_unique<QXFirmwareUpdateController>(*m_device, m_setup.folders.profile);
+    m_updates->setEndProgram([] { QXDispatch::current().Post(qxwin::WM_CLOSE); });
     m_state.setKeyboardConnected([this] { return m_device && m_device->isConnected(); });
     m_state.setKeyboardModifiers([this] { return m_device ? m_device->keyboardModifiers() : 0u; });
 
@@ -157,6 +164,7 @@ void QXMainController::shutdown() {
                      m_profile.folders().profile.c_str());
 
     // The layers and their plug-in instances go; running instances get a moment to end.
+    m_updates.reset();
     m_deviceController.reset();
     m_layers.reset();
     m_tree.topLevel().clear();
@@ -186,6 +194,9 @@ void QXMainController::showMainWindow() {
         auto* layout = new QVBoxLayout(window);
         layout->addWidget(new QLabel(QStringLiteral(
             "Tessera Quadrix Configurator is running in the notification area.")));
+        auto* updates = new QPushButton(QStringLiteral("Firmware and Configurator Update..."));
+        QObject::connect(updates, &QPushButton::clicked, [this] { showUpdates(); });
+        layout->addWidget(updates);
         window->resize(480, 120);
         if (QScreen* screen = QGuiApplication::primaryScreen())
             window->move(screen->geometry().center() - window->rect().center());
@@ -194,6 +205,11 @@ void QXMainController::showMainWindow() {
     m_mainWindow->show();
     m_mainWindow->raise();
     m_mainWindow->activateWindow();
+}
+
+void QXMainController::showUpdates() {
+    CFirmwareUpdateDlg dialog(*m_updates, m_mainWindow);
+    dialog.exec();
 }
 
 bool QXMainController::importLayers(const fs::path& file, std::string* error) {

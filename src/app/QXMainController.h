@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+class QXFirmwareUpdateController;
 class QXSysApplicationsController;
 class QXX11Idle;
 
@@ -69,6 +70,9 @@ public:
     QXDevice& device() { return *m_device; }
     QXDeviceController& deviceController() { return *m_deviceController; }
     QXPluginRegistry& plugins() { return m_registry; }
+    QXFirmwareUpdateController& updates() { return *m_updates; }
+    // The update dialog, modal over the main window.
+    void showUpdates();
 
 private:
     void openFile(const char16_t* path);
@@ -88,6 +92,7 @@ private:
     std::unique_ptr<QXLayersController> m_layers;
     std::unique_ptr<QXDevice> m_device;
     std::unique_ptr<QXDeviceController> m_deviceController;
+    std::unique_ptr<QXFirmwareUpdateController> m_updates;
     QTimer m_sleepTimer;
     QPointer<QWidget> m_mainWindow;
     bool m_shutDown = false;
