@@ -215,7 +215,7 @@ std::optional<std::chrono::milliseconds> QXDeviceController::sleepStep() {
         return std::nullopt;
     const std::optional<unsigned> idle = m_idleSeconds ? m_idleSeconds() : std::nullopt;
     if (!idle)
-        return milliseconds(1000);
+        return milliseconds(60'000); // nothing to go by (no display): look again rarely
     if (*idle > m_sleepDelay) {
         m_asleep = true;
         // While the keyboard sleeps the next input has to be noticed soon.
