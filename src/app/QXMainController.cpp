@@ -114,7 +114,8 @@ void QXMainController::loadProfile() {
 
 void QXMainController::warnIfProfileNotWritable() {
     const fs::path folder = existingAncestor(m_profile.folders().profile);
-    if (!folder.empty() && ::access(folder.c_str(), W_OK | X_OK) != 0)
+    std::error_code ec;
+    if (!folder.empty() && (!fs::is_directory(folder, ec) || ::access(folder.c_str(), W_OK | X_OK) != 0))
         std::fprintf(stderr,
                      "qxcfg: the profile folder %s cannot be written: changes made now will "
                      "not be kept when the program ends\n",

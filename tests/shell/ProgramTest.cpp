@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QString>
 #include <gtest/gtest.h>
+#include <future>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -232,6 +233,36 @@ TEST_F(ProgramTest, PlugInsTakePressesAndFollowTheKeyboardComingAndGoing) {
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->findChild(u"Buttons")->findChild(u"F4")->findChild(u"ViewPlugin")->childValue(u"SubPluginID"),
               u"color.view");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ProgramTest, AProfileThatCannotBeWrittenIsReportedAndLeftAsItWas) {
+    fs::create_directories(profile().parent_path());
+    qxtest::writeFile(profile(), "not a folder");
+    auto keyboard = startKeyboard();
+    auto run = std::async(std::launch::async, [&] {
+        return qxtest::runProgram({kBin + "/qxcfg", "/minimized"});
+    });
+    ASSERT_TRUE(waitFor([&] { return answers(); }));
+    ASSERT_TRUE(allDisplaysWritten()) << "the program runs on";
+    QXSingleInstance probe(m_dir / "run", {});
+    ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
+    const ProgramResult result = run.get();
+    EXPECT_EQ(result.exitStatus, 0);
+    auto count = [&](const std::string& what) {
+        size_t n = 0;
+        for (size_t at = result.err.find(what); at != std::string::npos; at = result.err.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("cannot be written"), 1u) << result.err;
+    EXPECT_EQ(count("could not be written"), 1u) << result.err;
+    EXPECT_EQ(qxtest::readFile(profile()), "not a folder");
+    EXPECT_EQ(qxtest::readFile(tessera() / "layout.sys").substr(0, 114), std::string(114, '\0'))
+        << "the keyboard is released all the same";
 }
 
 } // namespace
