@@ -1,12 +1,11 @@
 #pragma once
 
-#include <QObject>
+#include "QXSocketServer.h"
+
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
-#include <vector>
-
-class QSocketNotifier;
 
 // The running virtual keyboard's control socket ("control.sock" in its folder): a stream
 // socket that only its owner may use. A client sends one request line, gets one answer
@@ -18,7 +17,7 @@ class QSocketNotifier;
 //
 // Requests are at most 4096 bytes; connections from other users are closed unanswered.
 // GUI thread only; request() is the client side and blocks.
-class QXControlServer : public QObject {
+class QXControlServer : public QXSocketServer {
     Q_OBJECT
 public:
     // Turns a request line (without its newline) into the answer line (without newline).
@@ -28,7 +27,6 @@ public:
     ~QXControlServer() override;
 
     bool listen(const std::filesystem::path& path, std::string& error);
-    void close();
 
     // Client: sends one request and waits for the answer, up to timeoutSeconds. False with
     // a message when there is no server or no answer.
@@ -36,18 +34,10 @@ public:
                         std::string& answer, std::string& error, int timeoutSeconds = 60);
 
 private:
-    struct Client {
-        int fd;
-        QSocketNotifier* notifier;
-        std::string received;
-    };
-
-    void acceptPending();
-    void readFrom(int fd);
-    void drop(int fd);
+    bool admit(int fd) override;
+    void readable(int fd) override;
+    void dropped(int fd) override { m_received.erase(fd); }
 
     Handler m_handler;
-    int m_listener = -1;
-    QSocketNotifier* m_acceptNotifier = nullptr;
-    std::vector<Client> m_clients;
+    std::map<int, std::string> m_received; // what each connection sent so far
 };

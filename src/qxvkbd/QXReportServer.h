@@ -1,19 +1,18 @@
 #pragma once
 
-#include <QObject>
+#include "QXSocketServer.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
 
-class QSocketNotifier;
-
 // One of the virtual keyboard's HID interfaces: a listening sequenced-packet socket that
 // the program connects to as it would open the interface's report node; each message is
 // one report. Any number of programs may be connected; one that goes away is dropped and
 // may connect again. GUI thread only.
-class QXReportServer : public QObject {
+class QXReportServer : public QXSocketServer {
     Q_OBJECT
 public:
     explicit QXReportServer(QObject* parent = nullptr);
@@ -21,8 +20,6 @@ public:
 
     // Binds and listens at path; false with a message when that fails.
     bool listen(const std::filesystem::path& path, std::string& error);
-    // Stops listening and lets every connected program go.
-    void close();
 
     // Sends one report to every connected program, first taking in those whose connection
     // is still waiting to be accepted, so a program that connected before the report was
@@ -30,15 +27,6 @@ public:
     int send(std::span<const uint8_t> report);
 
 private:
-    struct Client {
-        int fd;
-        QSocketNotifier* notifier;
-    };
-
-    void acceptPending();
-    void drop(int fd);
-
-    int m_listener = -1;
-    QSocketNotifier* m_acceptNotifier = nullptr;
-    std::vector<Client> m_clients;
+    bool admit(int) override { return true; }
+    void readable(int fd) override;
 };
