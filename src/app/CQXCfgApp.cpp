@@ -92,7 +92,9 @@ int CQXCfgApp::run() {
         m_started = true;
 
         status = QApplication::exec();
-        // Closing the dispatch window ended the loop; nothing more is taken in.
+        // Closing the dispatch window ended the loop; nothing more is taken in. A copy
+        // started from now on waits for this one to end and then starts afresh.
+        instance.stopListening();
         dispatch->shutdown();
         controller.shutdown();
     }

@@ -264,22 +264,32 @@ bool QXSingleInstance::claim(const CQXCommandLineInfo& commandLine) {
     if (tryLock())
         return true;
     if (!commandLine.restart()) {
+        bool handedOver;
         if (!commandLine.layersFile().empty()) {
             std::this_thread::sleep_for(m_timings.copyDataDelay);
             findRunning();
             // The running copy has another working folder: hand over the full path.
             std::error_code ec;
             fs::path file = fs::absolute(commandLine.layersFile(), ec);
-            sendCopyDataToRunning(QXM_OPEN_FILE, fromPath(ec ? fs::path(commandLine.layersFile()) : file));
+            handedOver = sendCopyDataToRunning(
+                QXM_OPEN_FILE, fromPath(ec ? fs::path(commandLine.layersFile()) : file));
         } else {
             findRunning();
-            postToRunning(QXM_SHOW_MAIN_WINDOW);
+            handedOver = postToRunning(QXM_SHOW_MAIN_WINDOW);
         }
-        return false;
+        if (handedOver)
+            return false;
+        // The running copy holds the lock but takes nothing in: it is ending. Rather than
+        // lose this start (and its file), wait for it and start in its place.
+        return lockWithin(m_timings.restartWait);
     }
     findRunning();
     postToRunning(qxwin::WM_CLOSE);
     return lockWithin(m_timings.restartWait);
+}
+
+void QXSingleInstance::stopListening() {
+    m_server.reset();
 }
 
 bool QXSingleInstance::listen(QXDispatch& dispatch) {

@@ -39,13 +39,17 @@ public:
     QXSingleInstance& operator=(const QXSingleInstance&) = delete;
 
     // Runs the rule for this command line. True: this is the first copy (it holds the
-    // lock) and start-up goes on. False: the command line was handed over, or the
-    // running copy would not make way; this copy ends.
+    // lock) and start-up goes on, also after a running copy that was ending made way.
+    // False: the command line was handed over, or the running copy would not make way;
+    // this copy ends.
     bool claim(const CQXCommandLineInfo& commandLine);
 
     // Sets out the first copy's side: hand-over messages go to the dispatch from now on.
     // Call on the GUI thread after claim() returned true.
     bool listen(QXDispatch& dispatch);
+    // The first copy is ending: later copies are no longer taken in; they wait for the
+    // lock and start in its place.
+    void stopListening();
 
     const std::filesystem::path& lockPath() const { return m_lockPath; }
     const std::filesystem::path& socketPath() const { return m_socketPath; }

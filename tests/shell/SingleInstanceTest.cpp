@@ -105,6 +105,29 @@ TEST_F(SingleInstanceTest, ASecondCopyHandsOverAndEnds) {
     ASSERT_EQ(::chdir("/"), 0);
 }
 
+TEST_F(SingleInstanceTest, AStartWhileTheRunningCopyEndsWaitsAndStartsInItsPlace) {
+    m_firstCopy = std::make_unique<QXSingleInstance>(m_dir.path(), fast());
+    ASSERT_TRUE(m_firstCopy->claim(CQXCommandLineInfo()));
+    ASSERT_TRUE(m_firstCopy->listen(m_dispatch));
+    m_firstCopy->stopListening(); // it is shutting down
+
+    // While it still holds the lock the later copy waits, and gives up only after the
+    // restart wait.
+    QXSingleInstance patient(m_dir.path(), fast());
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(claimAsSecond(CQXCommandLineInfo({"/tmp/Set.layers"}), patient));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 1500ms);
+
+    // Once it ends, the later copy becomes the first, file and all.
+    QXSingleInstance next(m_dir.path(), fast());
+    std::atomic<int> result{-1};
+    std::thread later([&] { result = next.claim(CQXCommandLineInfo({"/tmp/Set.layers"})) ? 1 : 0; });
+    m_firstCopy.reset();
+    later.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(m_opened.empty()) << "nothing was handed to the ending copy";
+}
+
 TEST_F(SingleInstanceTest, RestartTakesOverWhenTheRunningCopyEndsAndGivesUpOtherwise) {
     m_firstCopy = std::make_unique<QXSingleInstance>(m_dir.path(), fast());
     ASSERT_TRUE(m_firstCopy->claim(CQXCommandLineInfo()));
