@@ -56,6 +56,7 @@ until [ "$(ls "$disk/dynamic" 2>/dev/null | wc -l)" -ge 113 ] && \
     tries=$((tries + 1)); [ $tries -le 600 ] || { echo "the program did not push the keyboard" >&2; exit 1; }
     sleep 0.1
 done
+sleep 1 # the last writes of the pass land
 "$bin/qxvkbd" snapshot "$picture" --name demo >/dev/null
 kill -TERM "$program_pid"
 wait "$program_pid"

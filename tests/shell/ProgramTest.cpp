@@ -144,9 +144,14 @@ TEST_F(ProgramTest, AFreshProfileShowsTheDefaultButtonsAndExitLeavesKeyboardAndP
     // What qxctl prepares for an empty profile is what the program pushed.
     ProgramResult dumped = qxctl({"--profile", (m_dir / "nothing").string(), "dump", (m_dir / "dump").string()});
     ASSERT_EQ(dumped.exitStatus, 0) << dumped.err;
-    for (size_t key = 0; key < QXKeyTable::keyCount(); ++key)
-        ASSERT_EQ(display(key), qxtest::readFile(m_dir / "dump" / "Tessera" / "normal" / displayFile(key)))
-            << "key " << key;
+    // A display file exists from the moment its write begins: wait for the contents.
+    auto differing = [&] {
+        size_t n = 0;
+        for (size_t key = 0; key < QXKeyTable::keyCount(); ++key)
+            n += display(key) != qxtest::readFile(m_dir / "dump" / "Tessera" / "normal" / displayFile(key));
+        return n;
+    };
+    EXPECT_TRUE(waitFor([&] { return differing() == 0; })) << differing() << " displays differ";
     EXPECT_FALSE(fs::exists(profile())) << "the profile is written at exit, not before";
 
     exitProgram(*program);
@@ -207,9 +212,10 @@ TEST_F(ProgramTest, PlugInsTakePressesAndFollowTheKeyboardComingAndGoing) {
     auto keyboard = startKeyboard();
     auto program = startProgram({"/minimized"});
     EXPECT_TRUE(shows(kF4, kGreen)) << "the view's picture reaches the keyboard";
-    EXPECT_EQ(qxtest::readFile(tessera() / "scancode.sys").substr((QXKeyTable::key(kF3).codeSlot - 1) * 64, 64),
-              std::string(64, '\xFF'))
-        << "the action's key sends nothing to the computer";
+    EXPECT_TRUE(waitFor([&] {
+        return qxtest::readFile(tessera() / "scancode.sys").substr((QXKeyTable::key(kF3).codeSlot - 1) * 64, 64) ==
+               std::string(64, '\xFF');
+    })) << "the action's key sends nothing to the computer";
 
     ASSERT_EQ(qxtest::runProgram({kBin + "/qxvkbd", "press", "F3", "--name", "kb"}).exitStatus, 0);
     EXPECT_TRUE(waitFor([&] { return logCount("action KeyUp") == 1; }));
