@@ -2,6 +2,7 @@
 
 #include "platform/QXText.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -56,18 +57,23 @@ bool copyFileAtomically(const fs::path& source, const fs::path& target) {
     return content && writeFileAtomically(target, *content);
 }
 
-std::optional<std::string> readWholeFile(const fs::path& path, size_t maxBytes) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+namespace {
+
+// Reads up to maxBytes from the start of a regular file; with whole, a larger file is
+// refused instead.
+std::optional<std::string> readRegularFile(const fs::path& path, size_t maxBytes, bool whole) {
+    // Non-blocking, so a FIFO in place of the file cannot hang the reader at open.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<unsigned long long>(st.st_size) > maxBytes) {
+        (whole && static_cast<unsigned long long>(st.st_size) > maxBytes)) {
         ::close(fd);
         return std::nullopt;
     }
     std::string content;
-    content.resize(static_cast<size_t>(st.st_size));
+    content.resize(std::min(static_cast<size_t>(st.st_size), maxBytes));
     size_t got = 0;
     while (got < content.size()) {
         ssize_t n = ::read(fd, content.data() + got, content.size() - got);
@@ -80,6 +86,16 @@ std::optional<std::string> readWholeFile(const fs::path& path, size_t maxBytes) 
     ::close(fd);
     content.resize(got);
     return content;
+}
+
+} // namespace
+
+std::optional<std::string> readWholeFile(const fs::path& path, size_t maxBytes) {
+    return readRegularFile(path, maxBytes, true);
+}
+
+std::optional<std::string> readFileStart(const fs::path& path, size_t maxBytes) {
+    return readRegularFile(path, maxBytes, false);
 }
 
 bool isRegularFile(const fs::path& path) {

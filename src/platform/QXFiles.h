@@ -20,6 +20,9 @@ bool copyFileAtomically(const std::filesystem::path& source, const std::filesyst
 // Reads a whole regular file; nothing when it is missing, unreadable, not a regular
 // file, or larger than maxBytes.
 std::optional<std::string> readWholeFile(const std::filesystem::path& path, size_t maxBytes);
+// Reads at most the first maxBytes of a regular file, however long it is; nothing when it
+// is missing, unreadable or not a regular file.
+std::optional<std::string> readFileStart(const std::filesystem::path& path, size_t maxBytes);
 
 bool isRegularFile(const std::filesystem::path& path);
 bool isDirectory(const std::filesystem::path& path);

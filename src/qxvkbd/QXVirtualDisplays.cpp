@@ -1,16 +1,14 @@
 #include "QXVirtualDisplays.h"
 
+#include "platform/QXFiles.h"
+
 #include "device/QXDiskFiles.h"
 #include "device/QXDisplayImage.h"
 #include "model/QXKeyTable.h"
 #include "model/QXLayoutPicture.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -54,28 +52,10 @@ bool QXVirtualDisplays::loadTemplate() {
 
 std::optional<std::vector<uint8_t>> QXVirtualDisplays::readPrefix(const fs::path& path,
                                                                   size_t maxBytes) {
-    // Non-blocking, so a FIFO left in the folder cannot hang the keyboard.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
+    const std::optional<std::string> text = readFileStart(path, maxBytes);
+    if (!text)
         return std::nullopt;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::vector<uint8_t> bytes(maxBytes);
-    size_t done = 0;
-    while (done < maxBytes) {
-        const ssize_t n = ::read(fd, bytes.data() + done, maxBytes - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    bytes.resize(done);
-    return bytes;
+    return std::vector<uint8_t>(text->begin(), text->end());
 }
 
 void QXVirtualDisplays::reloadDisplay(int displayNumber) {
