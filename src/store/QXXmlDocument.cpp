@@ -2,6 +2,8 @@
 
 #include "platform/QXFiles.h"
 
+#include <cctype>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -26,52 +28,241 @@ void normaliseLineEnds(std::string& text) {
 
 } // namespace
 
-bool xmlNestingExceeds(const std::string& text, int maxDepth) {
-    int depth = 0;
-    size_t i = 0;
+namespace {
+
+// The text is well-formed UTF-8. TinyXML steps over a multi-byte character in one go;
+// in well-formed UTF-8 the bytes it steps over are never '<', '>', '/', quotes or
+// white space, so scanning byte by byte below sees the same delimiters it does.
+bool isWellFormedUtf8(const std::string& text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const size_t n = text.size();
-    auto skipPast = [&](const char* terminator) {
-        size_t at = text.find(terminator, i);
-        i = (at == std::string::npos) ? n : at + std::char_traits<char>::length(terminator);
-    };
-    while (i < n) {
-        if (text[i] != '<') {
-            ++i;
-            continue;
-        }
-        if (text.compare(i, 4, "<!--") == 0) {
-            skipPast("-->");
-        } else if (text.compare(i, 9, "<![CDATA[") == 0) {
-            skipPast("]]>");
-        } else if (text.compare(i, 2, "<?") == 0) {
-            skipPast("?>");
-        } else if (text.compare(i, 2, "<!") == 0) {
-            skipPast(">");
-        } else if (text.compare(i, 2, "</") == 0) {
-            --depth;
-            skipPast(">");
-        } else {
-            // An opening tag: find its end, stepping over quoted attribute values.
-            char quote = 0;
-            size_t j = i + 1;
-            for (; j < n; ++j) {
-                char c = text[j];
-                if (quote) {
-                    if (c == quote)
-                        quote = 0;
-                } else if (c == '"' || c == '\'') {
-                    quote = c;
-                } else if (c == '>') {
-                    break;
-                }
-            }
-            bool selfClosing = j < n && j > i + 1 && text[j - 1] == '/';
-            if (!selfClosing && ++depth > maxDepth)
+    for (size_t i = 0; i < n;) {
+        unsigned char c = p[i];
+        size_t length = c < 0x80 ? 1 : c < 0xC2 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF5 ? 4 : 0;
+        if (length == 0 || i + length > n)
+            return false;
+        for (size_t k = 1; k < length; ++k)
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+        i += length;
+    }
+    return true;
+}
+
+// Walks the text the way TinyXML's parser does (which elements it opens, where text,
+// comments, CDATA sections, declarations and unknown tags end) and tracks how deeply
+// it would recurse. Wherever TinyXML would stop with an error, the walk refuses the text
+// too, so it never stops earlier than TinyXML and so never sees less depth than the
+// parser would reach. Unquoted attribute values, which TinyXML reads by rules of its own,
+// are refused as well: nothing the program reads uses them.
+class TinyXmlDepthWalk {
+public:
+    TinyXmlDepthWalk(const std::string& text, int maxDepth)
+        : m_p(text.c_str()), m_maxDepth(maxDepth) {}
+
+    // False when the text nests deeper than maxDepth or cannot be vouched for.
+    bool run() {
+        // The document: a sequence of nodes; anything but '<' ends it.
+        for (;;) {
+            skipWhiteSpace();
+            if (*m_p != '<')
                 return true;
-            i = j + 1;
+            if (!node())
+                return false;
         }
     }
-    return false;
+
+private:
+    static bool isWhiteSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+    static bool isAlpha(char c) {
+        auto u = static_cast<unsigned char>(c);
+        return u >= 127 || std::isalpha(u);
+    }
+    static bool isNameChar(char c) {
+        auto u = static_cast<unsigned char>(c);
+        return u >= 127 || std::isalnum(u) || c == '_' || c == '-' || c == '.' || c == ':';
+    }
+    bool startsWith(const char* tag, bool ignoreCase = false) const {
+        const char* p = m_p;
+        for (; *tag; ++tag, ++p) {
+            if (!*p)
+                return false;
+            char a = *p, b = *tag;
+            if (ignoreCase) {
+                a = static_cast<char>(std::tolower(static_cast<unsigned char>(a)));
+                b = static_cast<char>(std::tolower(static_cast<unsigned char>(b)));
+            }
+            if (a != b)
+                return false;
+        }
+        return true;
+    }
+    // White space, and the byte-order marks TinyXML also steps over in UTF-8 text.
+    void skipWhiteSpace() {
+        for (;;) {
+            auto u = [&](int k) { return static_cast<unsigned char>(m_p[k]); };
+            if (u(0) == 0xEF && ((u(1) == 0xBB && u(2) == 0xBF) ||
+                                 (u(1) == 0xBF && (u(2) == 0xBE || u(2) == 0xBF)))) {
+                m_p += 3;
+            } else if (*m_p && isWhiteSpace(*m_p)) {
+                ++m_p;
+            } else {
+                return;
+            }
+        }
+    }
+    // Moves past the terminator; false when the text ends first.
+    bool skipPast(const char* terminator) {
+        const char* at = std::strstr(m_p, terminator);
+        if (!at)
+            return false;
+        m_p = at + std::strlen(terminator);
+        return true;
+    }
+    bool readName() {
+        if (!isAlpha(*m_p) && *m_p != '_')
+            return false;
+        while (*m_p && isNameChar(*m_p))
+            ++m_p;
+        return true;
+    }
+    // name = "value" or name = 'value'.
+    bool attribute() {
+        if (!readName())
+            return false;
+        skipWhiteSpace();
+        if (*m_p != '=')
+            return false;
+        ++m_p;
+        skipWhiteSpace();
+        if (*m_p != '"' && *m_p != '\'')
+            return false;
+        const char quote = *m_p++;
+        return text(quote) && *m_p++ == quote && *m_p;
+    }
+
+    // Character data up to the terminator (not consumed), stepping over character
+    // references as TinyXML does: it takes "&#x...;" and "&#...;" from the '&' to the
+    // next ';' and checks only the digits after the last 'x' or '#' before it, so a
+    // reference can swallow markup. False when TinyXML would fail first.
+    bool text(char terminator) {
+        while (*m_p && *m_p != terminator) {
+            if (m_p[0] == '&' && m_p[1] == '#' && m_p[2]) {
+                const bool hex = m_p[2] == 'x';
+                if (hex && !m_p[3])
+                    return false;
+                const char* end = std::strchr(m_p + (hex ? 3 : 2), ';');
+                if (!end)
+                    return false;
+                for (const char* q = end - 1; *q != (hex ? 'x' : '#'); --q)
+                    if (!(hex ? std::isxdigit(static_cast<unsigned char>(*q)) : std::isdigit(static_cast<unsigned char>(*q))))
+                        return false;
+                m_p = end + 1;
+            } else {
+                ++m_p;
+            }
+        }
+        return *m_p == terminator;
+    }
+
+    // One node at '<', as TinyXML tells them apart.
+    bool node() {
+        if (startsWith("<?xml", true))
+            return declaration();
+        if (startsWith("<!--")) {
+            m_p += 4;
+            return skipPast("-->") || (m_p += std::strlen(m_p), true);
+        }
+        if (startsWith("<![CDATA[")) {
+            m_p += 9;
+            return skipPast("]]>") && *m_p;
+        }
+        if (isAlpha(m_p[1]) || m_p[1] == '_')
+            return element();
+        // Anything else is an unknown tag, read to the first '>'.
+        ++m_p;
+        if (!skipPast(">"))
+            m_p += std::strlen(m_p);
+        return true;
+    }
+
+    bool declaration() {
+        m_p += 5;
+        while (*m_p) {
+            if (*m_p == '>') {
+                ++m_p;
+                return true;
+            }
+            skipWhiteSpace();
+            if (startsWith("version", true) || startsWith("encoding", true) ||
+                startsWith("standalone", true)) {
+                if (!attribute())
+                    return false;
+            } else {
+                while (*m_p && *m_p != '>' && !isWhiteSpace(*m_p))
+                    ++m_p;
+            }
+        }
+        return false;
+    }
+
+    bool element() {
+        ++m_p;
+        const char* name = m_p;
+        if (!readName())
+            return false;
+        const std::string endTag = "</" + std::string(name, m_p);
+        for (;;) {
+            skipWhiteSpace();
+            if (!*m_p)
+                return false;
+            if (*m_p == '/')
+                return m_p[1] == '>' ? (m_p += 2, true) : false;
+            if (*m_p == '>')
+                break;
+            if (!attribute())
+                return false;
+        }
+        ++m_p;
+        // TinyXML reads the content one call deeper.
+        if (++m_depth > m_maxDepth)
+            return false;
+        for (;;) {
+            skipWhiteSpace();
+            if (!*m_p)
+                return false;
+            if (*m_p != '<') {
+                if (!text('<'))
+                    return false;
+                continue;
+            }
+            if (startsWith("</"))
+                break;
+            if (!node())
+                return false;
+        }
+        if (!startsWith(endTag.c_str()))
+            return false;
+        m_p += endTag.size();
+        skipWhiteSpace();
+        if (*m_p != '>')
+            return false;
+        ++m_p;
+        --m_depth;
+        return true;
+    }
+
+    const char* m_p;
+    int m_maxDepth;
+    int m_depth = 0;
+};
+
+} // namespace
+
+bool xmlNestingExceeds(const std::string& text, int maxDepth) {
+    if (!isWellFormedUtf8(text))
+        return true;
+    return !TinyXmlDepthWalk(text, maxDepth).run();
 }
 
 void QXXmlDocument::configureTinyXml() {

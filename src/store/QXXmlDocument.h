@@ -30,6 +30,8 @@ private:
     std::filesystem::path m_path;
 };
 
-// True when the XML text nests elements deeper than maxDepth. TinyXML parses
-// recursively, so deeper documents are refused before they reach it.
+// True when TinyXML would nest deeper than maxDepth while parsing the text, or when the
+// text is not well-formed UTF-8 or uses markup the check cannot follow exactly (unquoted
+// attribute values, constructs TinyXML fails on). TinyXML parses recursively, so such
+// documents are refused before they reach it, whatever they hold before their root.
 bool xmlNestingExceeds(const std::string& text, int maxDepth);
