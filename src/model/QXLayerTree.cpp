@@ -44,8 +44,7 @@ void ensureSeeded(QXProfile& profile, QXLayersItem& group, const std::u16string&
 void QXLayerTree::loadFrom(const QXPropertyNode& layers) {
     m_items.clear();
     if (QXPropertyNode::Ptr order = layers.findChild(u"ItemOrder"))
-        for (const QXPropertyNode::Ptr& child : order->children())
-            addLoadedItem(m_items, createItem(*child));
+        addLoadedItems(m_items, *order);
 }
 
 void QXLayerTree::saveTo(QXPropertyNode& root) const {

@@ -188,6 +188,8 @@ QXLayersItem::Ptr findItem(const QXItemList& list, std::u16string_view identifie
 void addItem(QXItemList& list, QXLayersItem::Ptr item);
 // Removes any item with the same identifier, then appends (used while reading).
 void addLoadedItem(QXItemList& list, QXLayersItem::Ptr item);
+// The same for every item of an "ItemOrder" node, in order, in linear time.
+void addLoadedItems(QXItemList& list, const QXPropertyNode& order);
 // Without a reference: removes any item with the same identifier and inserts at the
 // front. With one: inserts right after it, or at the end when it is not in the list.
 void insertItem(QXItemList& list, QXLayersItem::Ptr item, const QXLayersItem::Ptr& after = {});

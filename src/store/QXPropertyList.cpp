@@ -5,6 +5,7 @@
 #include "store/QXXmlDocument.h"
 
 #include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -58,7 +59,40 @@ bool buildDocument(QXXmlDocument& document, const std::function<void(TiXmlElemen
 
 } // namespace
 
+namespace {
+
+// Adds children by the replace-or-append rule in constant time each: reading a
+// dictionary of many thousand entries stays linear. The node starts empty.
+class ChildAdder {
+public:
+    explicit ChildAdder(QXPropertyNode& node) : m_node(node) {}
+    QXPropertyNode::Ptr add(std::u16string name) {
+        auto child = makeQX<QXPropertyNode>(name);
+        auto [it, inserted] = m_index.try_emplace(std::move(name), m_node.children().size());
+        if (inserted)
+            m_node.appendChild(child);
+        else
+            m_node.replaceChild(it->second, child);
+        return child;
+    }
+
+private:
+    QXPropertyNode& m_node;
+    std::unordered_map<std::u16string, size_t> m_index;
+};
+
+} // namespace
+
 void readDictionary(const TiXmlElement* dict, QXPropertyNode& node) {
+    // Entries of a node that already has children follow the ordinary rule.
+    if (node.hasChildren()) {
+        QXPropertyNode scratch(node.name());
+        readDictionary(dict, scratch);
+        for (const QXPropertyNode::Ptr& child : scratch.children())
+            node.addChild(child);
+        return;
+    }
+    ChildAdder entries(node);
     const TiXmlElement* key = dict->FirstChildElement("key");
     while (key) {
         const TiXmlNode* valueNode = key->NextSibling();
@@ -68,14 +102,15 @@ void readDictionary(const TiXmlElement* dict, QXPropertyNode& node) {
             key = key->NextSiblingElement("key");
             continue;
         }
-        QXPropertyNode::Ptr child = node.addChild(elementText(key));
+        QXPropertyNode::Ptr child = entries.add(elementText(key));
         std::string_view kind = value->Value();
         if (kind == "dict") {
             readDictionary(value, *child);
         } else if (kind == "array") {
+            ChildAdder items(*child);
             for (const TiXmlElement* item = value->FirstChildElement("string"); item;
                  item = item->NextSiblingElement("string"))
-                child->addChild(elementText(item));
+                items.add(elementText(item));
         } else if (kind == "string") {
             child->setValue(elementText(value));
         } else {
@@ -119,7 +154,7 @@ QXPropertyNode::Ptr loadPropertyList(const std::filesystem::path& path, std::u16
         return {};
     }
     if (status)
-        *status = QXLoadStatus::Loaded;
+        *status = rootDictionary(document) ? QXLoadStatus::Loaded : QXLoadStatus::Empty;
     return nodeFromDocument(document, std::move(name));
 }
 

@@ -17,11 +17,12 @@ enum class QXLoadStatus {
     Loaded,
     Missing,    // no file at the path
     Unreadable, // a file is there but could not be read or parsed
+    Empty,      // read, but without a top "dict": no entries (an empty "<plist/>", a lone tag)
 };
 
 // Reads a property list into a new node of the given name whose children are the
 // file's top-level entries. An empty pointer when the file is missing or cannot be
-// read; a node without children when the file has no root "dict".
+// read; a node without children when the file has no root "dict" (status Empty).
 QXPropertyNode::Ptr loadPropertyList(const std::filesystem::path& path, std::u16string name,
                                      QXLoadStatus* status = nullptr);
 

@@ -36,6 +36,17 @@ QXPropertyNode::Ptr QXPropertyNode::addChild(Ptr child) {
     return child;
 }
 
+QXPropertyNode::Ptr QXPropertyNode::appendChild(Ptr child) {
+    if (child)
+        m_children.push_back(child);
+    return child;
+}
+
+void QXPropertyNode::replaceChild(size_t index, Ptr child) {
+    if (index < m_children.size() && child)
+        m_children[index] = std::move(child);
+}
+
 bool QXPropertyNode::removeChild(std::u16string_view name) {
     for (auto it = m_children.begin(); it != m_children.end(); ++it) {
         if (*it && (*it)->m_name == name) {

@@ -45,6 +45,11 @@ public:
     Ptr addChild(std::u16string name, std::u16string value = {}, QXPtr<QXImage> image = {});
     Ptr addChild(Ptr child);
 
+    // For readers that keep their own index of names: appends without looking for a
+    // child of the same name, and replaces the child at a position.
+    Ptr appendChild(Ptr child);
+    void replaceChild(size_t index, Ptr child);
+
     bool removeChild(std::u16string_view name);
     void clearChildren() { m_children.clear(); }
 
