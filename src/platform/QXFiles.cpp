@@ -9,14 +9,23 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-bool writeAll(int fd, std::string_view content) {
-    const char* p = content.data();
-    size_t left = content.size();
+QXFileCallObserver& observer() {
+    static QXFileCallObserver o;
+    return o;
+}
+
+void note(std::string_view call, const fs::path& path) {
+    if (observer())
+        observer()(call, path);
+}
+
+bool writeAll(int fd, const char* p, size_t left) {
     while (left > 0) {
         ssize_t n = ::write(fd, p, left);
         if (n < 0) {
@@ -30,31 +39,99 @@ bool writeAll(int fd, std::string_view content) {
     return true;
 }
 
-} // namespace
-
-bool writeFileAtomically(const fs::path& target, std::string_view content) {
-    std::string pattern = target.native() + ".tmpXXXXXX";
-    int fd = ::mkstemp(pattern.data());
+// Creates "<target>.tmpXXXXXX" beside the target, with the usual mode for user files
+// (mkstemp makes it 0600).
+int createScratch(const fs::path& target, std::string& scratch) {
+    scratch = target.native() + ".tmpXXXXXX";
+    int fd = ::mkstemp(scratch.data());
     if (fd < 0)
-        return false;
-    // mkstemp creates the file 0600; profile files get the usual mode for user files.
+        return -1;
     mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd, 0666 & ~mask);
-    bool ok = writeAll(fd, content) && ::fdatasync(fd) == 0;
+    return fd;
+}
+
+// The data reaches the disk before the new name does, so a crash leaves either the old
+// file or the whole new one; the folder is synced after the rename so the new name
+// lasts too.
+bool finishScratch(int fd, const std::string& scratch, const fs::path& target, bool written) {
+    bool ok = written && ::fdatasync(fd) == 0;
+    if (ok)
+        note("sync", scratch);
     ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(pattern.c_str(), target.c_str()) == 0)
+    note("close", scratch);
+    if (ok && ::rename(scratch.c_str(), target.c_str()) == 0) {
+        note("rename", target);
+        int folder = ::open(target.parent_path().empty() ? "." : target.parent_path().c_str(),
+                            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) {
+            if (::fsync(folder) == 0)
+                note("sync-folder", target.parent_path());
+            ::close(folder);
+        }
         return true;
-    ::unlink(pattern.c_str());
+    }
+    ::unlink(scratch.c_str());
     return false;
+}
+
+} // namespace
+
+QXFileCallObserver setFileCallObserver(QXFileCallObserver o) {
+    std::swap(observer(), o);
+    return o;
+}
+
+bool writeFileAtomically(const fs::path& target, std::string_view content) {
+    std::string scratch;
+    int fd = createScratch(target, scratch);
+    if (fd < 0)
+        return false;
+    bool written = writeAll(fd, content.data(), content.size());
+    if (written)
+        note("write", scratch);
+    return finishScratch(fd, scratch, target, written);
 }
 
 bool copyFileAtomically(const fs::path& source, const fs::path& target) {
     std::error_code ec;
     if (fs::equivalent(source, target, ec))
         return true;
-    auto content = readWholeFile(source, size_t(1) << 30);
-    return content && writeFileAtomically(target, *content);
+    // Non-blocking, so a FIFO in place of the source cannot hang the copy.
+    int in = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    std::string scratch;
+    int out = createScratch(target, scratch);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    // In bounded pieces: a large file never sits in memory whole.
+    std::vector<char> buffer(size_t(64) << 10);
+    bool written = true;
+    for (;;) {
+        ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            written = false;
+        if (n <= 0)
+            break;
+        if (!writeAll(out, buffer.data(), static_cast<size_t>(n))) {
+            written = false;
+            break;
+        }
+        note("write", scratch);
+    }
+    ::close(in);
+    return finishScratch(out, scratch, target, written);
 }
 
 namespace {

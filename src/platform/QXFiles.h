@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,9 +14,16 @@
 // old file or the new one, never a mixture. The folder must exist.
 bool writeFileAtomically(const std::filesystem::path& target, std::string_view content);
 
-// Copies a file the same way (read whole, written atomically). Copying a file onto
-// itself succeeds without touching it.
+// Copies a file the same way, in bounded pieces (never whole in memory). Copying a file
+// onto itself succeeds without touching it.
 bool copyFileAtomically(const std::filesystem::path& source, const std::filesystem::path& target);
+
+// Watches the calls the atomic writers make, in order: "write", "sync" (the data is on
+// the disk), "close", "rename" (the new name is in place), "sync-folder". Tests use it
+// to see that data reaches the disk before its name does. Returns the previous one.
+using QXFileCallObserver =
+    std::function<void(std::string_view call, const std::filesystem::path& path)>;
+QXFileCallObserver setFileCallObserver(QXFileCallObserver observer);
 
 // Reads a whole regular file; nothing when it is missing, unreadable, not a regular
 // file, or larger than maxBytes.

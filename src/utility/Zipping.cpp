@@ -22,6 +22,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr uint64_t kMaxUnpackedBytes = uint64_t(1) << 30;
+// The largest file a layer set holds: a property list or a key picture, each read only
+// up to 64 MiB by the program.
+constexpr uint64_t kMaxEntryBytes = uint64_t(64) << 20;
 constexpr int64_t kMaxEntries = 100000;
 constexpr size_t kMaxNameBytes = 4096;
 constexpr size_t kMaxComponentBytes = 255;
@@ -268,6 +271,9 @@ bool planArchive(zip_t* archive, std::vector<PlannedEntry>& plan) {
             return refuse("uses an unsupported compression method");
         if (entry.folder && entry.size != 0)
             return refuse("is a folder with content");
+        if (st.size > kMaxEntryBytes)
+            return refuse("would unpack to " + std::to_string(st.size >> 20) +
+                          " MiB; no file of a layer set is larger than 64 MiB");
         if (st.size > kMaxUnpackedBytes - total)
             return fail("refused: the archive would unpack to more than 1 GiB");
         total += st.size;

@@ -67,7 +67,8 @@ QX_UTILITY_API int ZippingArchiveFolder(const char16_t* sourceFolder, const char
 
 // Unpacks an archive into destinationFolder (created when missing). Returns non-zero
 // on success. An archive holding an entry that is absolute, climbs out with "..", is
-// a link or a device, or that would unpack to more than 1 GiB is refused as a whole:
+// a link or a device, an entry larger than 64 MiB, or an archive that would unpack to
+// more than 1 GiB is refused as a whole:
 // 0 is returned and nothing is written.
 QX_UTILITY_API int ZippingUnarchiveFolder(const char16_t* archiveFile,
                                           const char16_t* destinationFolder);
