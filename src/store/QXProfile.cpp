@@ -8,7 +8,11 @@
 #include "store/QXPropertyList.h"
 #include "utility/utility.h"
 
+#include "platform/QXLog.h"
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <set>
 #include <sys/stat.h>
 
@@ -43,6 +47,35 @@ bool isFolderEntry(const fs::directory_entry& entry) {
     return entry.is_directory(ec) || entry.is_symlink(ec);
 }
 
+// Anything at the path, a link or a folder included; links are not followed.
+bool isThere(const fs::path& path) {
+    std::error_code ec;
+    return fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
+}
+
+bool isLink(const fs::path& path) {
+    std::error_code ec;
+    return fs::is_symlink(fs::symlink_status(path, ec));
+}
+
+// Item identifiers name folders beside the files an item folder holds: a name that
+// could be taken for one of those ("Group.plist", "A.png", what a failed save or a
+// recovery leaves) is no identifier.
+bool isItemIdentifier(std::u16string_view name) {
+    if (!isSafeFileName(name))
+        return false;
+    auto endsWith = [&](std::u16string_view tail) {
+        return name.size() >= tail.size() && name.substr(name.size() - tail.size()) == tail;
+    };
+    return !endsWith(u".plist") && !endsWith(u".png") &&
+           name.find(u".unreadable") == std::u16string_view::npos &&
+           name.find(u".tmp") == std::u16string_view::npos;
+}
+
+std::string errnoText(int error) {
+    return error ? std::string(": ") + std::strerror(error) : std::string();
+}
+
 std::string zippingError() {
     char16_t buffer[512] = {};
     ZippingLastError(buffer, 512);
@@ -69,9 +102,20 @@ bool QXProfile::isKeyName(std::u16string_view name) const {
 QXPropertyNode::Ptr QXProfile::loadFile(const fs::path& path, std::u16string name) {
     QXLoadStatus status;
     QXPropertyNode::Ptr node = loadPropertyList(path, std::move(name), &status);
-    if (status == QXLoadStatus::Unreadable && m_recovering)
-        m_unreadable.push_back(path);
-    return node;
+    if (status == QXLoadStatus::Loaded)
+        return node;
+    // A file that parses but holds no top dictionary (an empty "<plist/>", a lone tag, a
+    // header cut short) is as damaged as one that does not parse: reading it as empty
+    // would let the next save replace a group's items with nothing.
+    if (status == QXLoadStatus::Empty || status == QXLoadStatus::Unreadable) {
+        if (m_recovering) {
+            m_unreadable.push_back(path);
+            QXLog::warning(QXLog::kStore, "the profile file " + path.string() +
+                                              " cannot be read; it is kept as " +
+                                              path.filename().string() + ".unreadable");
+        }
+    }
+    return {};
 }
 
 // ---- reading -------------------------------------------------------------------------
@@ -82,8 +126,12 @@ QXPropertyNode::Ptr QXProfile::load() {
     auto root = makeQX<QXPropertyNode>(u"root");
     QXPropertyNode::Ptr layers = root->addChild(u"Layers");
     const fs::path folder = m_folders.profile / "Layers";
-    readGroupFile(folder, *layers);
-    readGroupItems(folder, *layers, 0);
+    if (isThere(folder)) {
+        readGroupFile(folder, *layers);
+        readGroupItems(folder, *layers, 0);
+    } else {
+        layers->addChild(kType, kGroup);
+    }
     if (auto device = loadFile(m_folders.profile / "Device.plist", u"Device"))
         root->addChild(device);
     if (auto applications = loadFile(m_folders.profile / "Applications.plist", u"Applications"))
@@ -108,14 +156,28 @@ bool QXProfile::readItemFolder(const fs::path& folder, QXPropertyNode& node) {
 }
 
 bool QXProfile::readItem(const fs::path& folder, QXPropertyNode& node, int depth) {
-    if (depth > kMaxDepth)
+    if (depth > kMaxDepth) {
+        QXLog::warning(QXLog::kStore, "the item folder " + folder.string() +
+                                          " lies deeper than any group nests; it is not read");
         return false;
-    if (isRegularFile(folder / kGroupFile)) {
+    }
+    if (isThere(folder / kGroupFile)) {
         bool file = readGroupFile(folder, node);
         return readGroupItems(folder, node, depth) && file;
     }
-    if (isRegularFile(folder / kLayerFile))
+    if (isThere(folder / kLayerFile))
         return readLayerFolder(folder, node);
+    if (!m_recovering)
+        return false;
+    // Neither file: what the folder still holds says what the item was.
+    if (holdsItemFolders(folder, 0)) {
+        node.addChild(kType, kGroup);
+        recoverGroupItems(folder, node);
+        readGroupItems(folder, node, depth);
+        return false;
+    }
+    recoverLayerButtons(folder, node);
+    attachPictures(folder, node);
     return false;
 }
 
@@ -137,18 +199,22 @@ bool QXProfile::readGroupItems(const fs::path& folder, QXPropertyNode& node, int
     if (!order)
         return true;
     bool ok = true;
-    std::vector<std::u16string> unsafe;
+    std::vector<std::u16string> unusable;
     for (const QXPropertyNode::Ptr& child : order->children()) {
-        // Identifiers name folders: one that could lead out of this folder is dropped.
-        if (!isSafeFileName(child->name())) {
-            unsafe.push_back(child->name());
+        // Identifiers name folders: one that could lead out of this folder, or be taken
+        // for one of the item's own files, is dropped.
+        if (!isItemIdentifier(child->name())) {
+            unusable.push_back(child->name());
             continue;
         }
         ok = readItem(folder / toPath(child->name()), *child, depth + 1) && ok;
     }
-    for (const std::u16string& name : unsafe)
+    for (const std::u16string& name : unusable) {
         order->removeChild(name);
-    return ok && unsafe.empty();
+        QXLog::warning(QXLog::kStore, "the group in " + folder.string() + " lists \"" +
+                                          toUtf8(name) + "\", which is no item name; it is left out");
+    }
+    return ok && unusable.empty();
 }
 
 bool QXProfile::readLayerFolder(const fs::path& folder, QXPropertyNode& node) {
@@ -174,8 +240,40 @@ void QXProfile::attachPictures(const fs::path& folder, QXPropertyNode& node) {
     }
 }
 
+// What may be an item's folder: it holds an item file (readable or not), a file kept
+// aside, a key picture, or, a few levels down and not through links, such folders.
+bool QXProfile::looksLikeItemFolder(const fs::path& folder, int depth) const {
+    if (isThere(folder / kGroupFile) || isThere(folder / kLayerFile))
+        return true;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        const std::u16string name = fromPath(entry.path().filename());
+        if (name.find(u".unreadable") != std::u16string::npos)
+            return true;
+        if (name.size() > 4 && name.ends_with(u".png") && isKeyName(name.substr(0, name.size() - 4)))
+            return true;
+    }
+    return holdsItemFolders(folder, depth + 1);
+}
+
+bool QXProfile::holdsItemFolders(const fs::path& folder, int depth) const {
+    constexpr int kProbeDepth = 4;
+    if (depth > kProbeDepth)
+        return false;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        std::error_code typeError;
+        if (entry.is_directory(typeError) && !entry.is_symlink(typeError) &&
+            isItemIdentifier(fromPath(entry.path().filename())) &&
+            looksLikeItemFolder(entry.path(), depth))
+            return true;
+    }
+    return false;
+}
+
 // A group whose "Group.plist" is lost still holds its items' folders: they become its
-// items again, in name order, so the next save does not prune them away.
+// items again, the listed ones first, then the rest in name order, so the next save
+// does not prune them away.
 bool QXProfile::recoverGroupItems(const fs::path& folder, QXPropertyNode& node) {
     std::vector<std::u16string> names;
     std::error_code ec;
@@ -183,8 +281,7 @@ bool QXProfile::recoverGroupItems(const fs::path& folder, QXPropertyNode& node) 
         if (!isFolderEntry(entry))
             continue;
         std::u16string name = fromPath(entry.path().filename());
-        if (isSafeFileName(name) && (isRegularFile(entry.path() / kGroupFile) ||
-                                     isRegularFile(entry.path() / kLayerFile)))
+        if (isItemIdentifier(name) && looksLikeItemFolder(entry.path(), 0))
             names.push_back(name);
     }
     if (names.empty())
@@ -196,35 +293,53 @@ bool QXProfile::recoverGroupItems(const fs::path& folder, QXPropertyNode& node) 
     for (const std::u16string& name : names)
         if (!order->findChild(name))
             order->addChild(name);
+    QXLog::warning(QXLog::kStore, "the group in " + folder.string() + " was rebuilt from the " +
+                                      std::to_string(names.size()) + " item folders it holds");
     return true;
 }
 
 // A layer whose "Layer.plist" is lost keeps the pictures of its keys.
 void QXProfile::recoverLayerButtons(const fs::path& folder, QXPropertyNode& node) {
     QXPropertyNode::Ptr buttons;
+    size_t count = 0;
     for (const std::u16string& key : m_keyNames) {
         if (!isRegularFile(folder / toPath(key + u".png")))
             continue;
         if (!buttons)
             buttons = node.addChild(kButtons);
         buttons->addChild(key);
+        ++count;
     }
+    if (count)
+        QXLog::warning(QXLog::kStore, "the layer in " + folder.string() +
+                                          " was rebuilt from its " + std::to_string(count) +
+                                          " key pictures");
 }
 
 // ---- writing -------------------------------------------------------------------------
 
 bool QXProfile::writeItem(const fs::path& parentFolder, const QXPropertyNode& node,
                           WriteMode mode) {
-    return writeItem(parentFolder, node, mode, 0);
+    return writeItem(parentFolder, node, mode, 0, isLink(parentFolder));
 }
 
+// A failure is reported and makes the result false, but never changes what is written
+// around it: the group's order still lists an item that could not be written (its old
+// folder stays as it was), so a failed save loses nothing.
 bool QXProfile::writeItem(const fs::path& parentFolder, const QXPropertyNode& node,
-                          WriteMode mode, int depth) {
-    if (depth > kMaxDepth || !isSafeFileName(node.name()))
-        return false;
+                          WriteMode mode, int depth, bool throughLink) {
     const fs::path folder = parentFolder / toPath(node.name());
-    if (!createFolders(folder))
+    if (depth > kMaxDepth || !isItemIdentifier(node.name())) {
+        QXLog::warning(QXLog::kStore, "the item \"" + toUtf8(node.name()) +
+                                          "\" cannot be written: its name is no item name");
         return false;
+    }
+    if (!createFolders(folder)) {
+        QXLog::warning(QXLog::kStore, "cannot create the item folder " + folder.string() +
+                                          errnoText(errno));
+        return false;
+    }
+    throughLink = throughLink || isLink(folder);
 
     if (isGroupNode(node)) {
         bool ok = true;
@@ -233,13 +348,13 @@ bool QXProfile::writeItem(const fs::path& parentFolder, const QXPropertyNode& no
             for (const QXPropertyNode::Ptr& child : items->children()) {
                 // Children first: a crash in between leaves the old order pointing at
                 // folders that are all still whole.
-                if (writeItem(folder, *child, mode, depth + 1))
+                ok = writeItem(folder, *child, mode, depth + 1, throughLink) && ok;
+                if (isItemIdentifier(child->name()))
                     order.push_back(child->name());
-                else
-                    ok = false;
             }
         }
-        bool saved = savePropertyListWith(folder / kGroupFile, [&](TiXmlElement* dict) {
+        const fs::path file = folder / kGroupFile;
+        bool saved = savePropertyListWith(file, [&](TiXmlElement* dict) {
             if (!order.empty())
                 writeStringArray(dict, kItemOrder, order);
             QXPropertyNode::Children rest;
@@ -248,7 +363,17 @@ bool QXProfile::writeItem(const fs::path& parentFolder, const QXPropertyNode& no
                     rest.push_back(entry);
             writeEntries(dict, rest);
         });
-        return saved && ok;
+        if (!saved) {
+            QXLog::warning(QXLog::kStore, "cannot write " + file.string() + errnoText(errno));
+            return false;
+        }
+        // Only a folder whose new order is on the disk loses the folders of items that
+        // left the group, and only after the whole tree is written (an item moved to
+        // another group, its pictures marked changed, is copied from its old folder
+        // before that folder goes); nothing reached through a link is ever deleted.
+        if (mode == WriteMode::Save && !throughLink)
+            m_prunable.emplace_back(folder, std::move(order));
+        return ok;
     }
 
     bool picturesOk = true;
@@ -274,10 +399,35 @@ bool QXProfile::writeItem(const fs::path& parentFolder, const QXPropertyNode& no
         }
         if (written && mode == WriteMode::Save)
             image->setChanged(false);
+        if (!written)
+            QXLog::warning(QXLog::kStore, "cannot write the key picture " + target.string() +
+                                              errnoText(errno));
         picturesOk = picturesOk && written;
     };
-    bool saved = savePropertyList(node, folder / kLayerFile, writePicture);
+    const fs::path file = folder / kLayerFile;
+    bool saved = savePropertyList(node, file, writePicture);
+    if (!saved)
+        QXLog::warning(QXLog::kStore, "cannot write " + file.string() + errnoText(errno));
     return saved && picturesOk;
+}
+
+// Deletes the item folders of a group folder that its order no longer lists. Only names
+// that are item identifiers go: files kept aside, scratch files and anything else in
+// the folder stay.
+void QXProfile::pruneFolder(const fs::path& groupFolder, const std::vector<std::u16string>& order) {
+    std::set<std::u16string> keep(order.begin(), order.end());
+    std::vector<fs::path> doomed;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(groupFolder, ec)) {
+        std::u16string name = fromPath(entry.path().filename());
+        if (isFolderEntry(entry) && isItemIdentifier(name) && !keep.count(name))
+            doomed.push_back(entry.path());
+    }
+    // A link is removed itself; what it points to is left alone.
+    for (const fs::path& path : doomed)
+        if (!removeTree(path))
+            QXLog::warning(QXLog::kStore, "cannot remove the folder of a deleted item, " +
+                                              path.string());
 }
 
 void QXProfile::prune(const fs::path& groupFolder, const QXPropertyNode& groupNode) {
@@ -285,31 +435,34 @@ void QXProfile::prune(const fs::path& groupFolder, const QXPropertyNode& groupNo
 }
 
 void QXProfile::prune(const fs::path& groupFolder, const QXPropertyNode& groupNode, int depth) {
-    if (depth > kMaxDepth)
+    if (depth > kMaxDepth || isLink(groupFolder))
         return;
-    std::set<std::u16string> keep;
-    QXPropertyNode::Ptr order = groupNode.findChild(kItemOrder);
-    if (order)
-        for (const QXPropertyNode::Ptr& child : order->children())
-            keep.insert(child->name());
-    std::vector<fs::path> doomed;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(groupFolder, ec))
-        if (isFolderEntry(entry) && !keep.count(fromPath(entry.path().filename())))
-            doomed.push_back(entry.path());
-    for (const fs::path& path : doomed)
-        removeTree(path);
-    if (!order)
+    std::vector<std::u16string> order;
+    QXPropertyNode::Ptr items = groupNode.findChild(kItemOrder);
+    if (items)
+        for (const QXPropertyNode::Ptr& child : items->children())
+            order.push_back(child->name());
+    pruneFolder(groupFolder, order);
+    if (!items)
         return;
-    for (const QXPropertyNode::Ptr& child : order->children())
-        if (isGroupNode(*child) && isSafeFileName(child->name()))
+    for (const QXPropertyNode::Ptr& child : items->children())
+        if (isGroupNode(*child) && isItemIdentifier(child->name()))
             prune(groupFolder / toPath(child->name()), *child, depth + 1);
 }
 
+// Damaged files go aside before anything is written in their place. One that cannot be
+// moved is left as it is, and so is what would have replaced it.
 void QXProfile::moveUnreadableAside() {
-    for (const fs::path& path : m_unreadable)
-        if (isRegularFile(path))
-            moveAside(path, ".unreadable");
+    for (const fs::path& path : m_unreadable) {
+        if (!isThere(path))
+            continue;
+        if (auto aside = moveAside(path, ".unreadable"))
+            QXLog::warning(QXLog::kStore, "kept the unreadable " + path.string() + " as " +
+                                              aside->filename().string());
+        else
+            QXLog::warning(QXLog::kStore, "cannot move the unreadable " + path.string() +
+                                              " aside" + errnoText(errno));
+    }
     m_unreadable.clear();
 }
 
@@ -320,8 +473,11 @@ bool QXProfile::save(const QXPropertyNode& root) {
         createFolders(m_folders.profile);
         ::chmod(m_folders.profile.c_str(), 0700);
     }
-    if (!isDirectory(m_folders.profile))
+    if (!isDirectory(m_folders.profile)) {
+        QXLog::warning(QXLog::kStore, "the profile folder " + m_folders.profile.string() +
+                                          " cannot be created; nothing was saved");
         return false;
+    }
     moveUnreadableAside();
 
     bool ok = true;
@@ -330,15 +486,29 @@ bool QXProfile::save(const QXPropertyNode& root) {
         QXPropertyNode top(*layers);
         top.setName(u"Layers");
         top.addChild(kType, kGroup);
-        const fs::path folder = m_folders.profile / "Layers";
-        createFolders(folder);
-        prune(folder, top);
+        m_prunable.clear();
         ok = writeItem(m_folders.profile, top, WriteMode::Save) && ok;
+        // A save that failed anywhere deletes nothing: every file that was there stays.
+        if (ok)
+            for (const auto& [folder, order] : m_prunable)
+                pruneFolder(folder, order);
+        else
+            QXLog::warning(QXLog::kStore, "the layers were not all written; folders of "
+                                          "deleted items are kept until a save succeeds");
+        m_prunable.clear();
     }
-    if (QXPropertyNode::Ptr device = root.findChild(u"Device"))
-        ok = savePropertyList(*device, m_folders.profile / "Device.plist") && ok;
-    if (QXPropertyNode::Ptr applications = root.findChild(u"Applications"))
-        ok = savePropertyList(*applications, m_folders.profile / "Applications.plist") && ok;
+    auto saveFile = [&](const char16_t* name, const char* fileName) {
+        QXPropertyNode::Ptr node = root.findChild(name);
+        if (!node)
+            return;
+        const fs::path file = m_folders.profile / fileName;
+        if (!savePropertyList(*node, file)) {
+            QXLog::warning(QXLog::kStore, "cannot write " + file.string() + errnoText(errno));
+            ok = false;
+        }
+    };
+    saveFile(u"Device", "Device.plist");
+    saveFile(u"Applications", "Applications.plist");
     return ok;
 }
 

@@ -28,11 +28,16 @@ struct QXProfileFolders {
 // group node carries "Type" = "Group" (never stored; added when read). In a layer
 // node each button's "Image" entry carries its picture, stored as "<key name>.png".
 //
-// Nothing here reports errors to the user: readers yield what they can, writers skip
-// what they cannot write. A profile file that is there but cannot be read is kept as
-// "<name>.unreadable" before the save writes a new one in its place, and a group whose
-// "Group.plist" is lost gets its items back from the item folders it still holds, so
-// a damaged file never takes the user's layers with it.
+// Readers yield what they can and writers skip what they cannot write; every recovery
+// and every failure is reported through the log (category "qx.store"). A profile file
+// that is there but cannot be read (damaged, empty, without a top dictionary, a folder
+// in its place) is kept as "<name>.unreadable" before the save writes a new one, a group
+// whose "Group.plist" is lost gets its items back from the item folders it still holds,
+// and a layer whose "Layer.plist" is lost keeps its pictures, at every depth. A save
+// never drops an item it could not write from its group's order, deletes the folders of
+// items that left the tree only when everything was written, and never deletes
+// anything reached through a link: a damaged or unwritable file never takes the user's
+// layers with it.
 class QXProfile {
 public:
     // keyNames: the names of the keyboard's keys in key-table order; buttons are
@@ -45,10 +50,11 @@ public:
     // "Applications" when their files could be read.
     QXPropertyNode::Ptr load();
 
-    // Writes the profile from a root node as load() makes it: prunes the "Layers"
-    // folder of items no longer in the tree, writes the tree (pictures only when marked
-    // changed), then "Device.plist" and "Applications.plist" when the root has those
-    // children. Returns false when something could not be written.
+    // Writes the profile from a root node as load() makes it: writes the tree (pictures
+    // only when marked changed), then, when all of it was
+    // written, prunes the folders of items no longer in the tree; then "Device.plist"
+    // and "Applications.plist" when the root has those children. Returns false when
+    // something could not be written.
     bool save(const QXPropertyNode& root);
 
     // Reads an item folder: "Group.plist" first, else "Layer.plist". False when the
@@ -62,8 +68,8 @@ public:
     bool writeItem(const std::filesystem::path& parentFolder, const QXPropertyNode& node,
                    WriteMode mode);
 
-    // Deletes every subfolder of a group folder that is not one of its items, then
-    // does the same in each child group's folder.
+    // Deletes every item folder of a group folder that is not one of its items, then
+    // does the same in each child group's folder; linked folders are left alone.
     void prune(const std::filesystem::path& groupFolder, const QXPropertyNode& groupNode);
 
     // Writes the item node into a ".layers" file (a zip of the item's folder). On
@@ -92,9 +98,13 @@ private:
     void recoverLayerButtons(const std::filesystem::path& folder, QXPropertyNode& node);
     void attachPictures(const std::filesystem::path& folder, QXPropertyNode& node);
     bool writeItem(const std::filesystem::path& parentFolder, const QXPropertyNode& node,
-                   WriteMode mode, int depth);
+                   WriteMode mode, int depth, bool throughLink);
     void prune(const std::filesystem::path& groupFolder, const QXPropertyNode& groupNode,
                int depth);
+    void pruneFolder(const std::filesystem::path& groupFolder,
+                     const std::vector<std::u16string>& order);
+    bool looksLikeItemFolder(const std::filesystem::path& folder, int depth) const;
+    bool holdsItemFolders(const std::filesystem::path& folder, int depth) const;
     QXPropertyNode::Ptr loadFile(const std::filesystem::path& path, std::u16string name);
     void moveUnreadableAside();
 
@@ -102,6 +112,8 @@ private:
     std::vector<std::u16string> m_keyNames;
     std::vector<std::filesystem::path> m_unreadable;
     bool m_recovering = false; // load() repairs damaged folders; imports do not
+    // Group folders written by the running save, with their new orders.
+    std::vector<std::pair<std::filesystem::path, std::vector<std::u16string>>> m_prunable;
 };
 
 // Marks every picture in the node's subtree changed (imports, seeded items).
