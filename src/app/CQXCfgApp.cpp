@@ -3,6 +3,7 @@
 #include "app/CQXCommandLineInfo.h"
 #include "app/CQXMessageDispatch.h"
 #include "app/QXMainController.h"
+#include "app/QXQtLog.h"
 #include "app/QXSingleInstance.h"
 #include "app/QXSysApplicationsController.h"
 #include "app/QXTrayIcon.h"
@@ -70,17 +71,26 @@ int CQXCfgApp::run() {
         return 0;
 
     // The dispatch window installs the hook; it is removed when the window goes, last.
+    installQtLogSink();
     auto dispatch = std::make_unique<CQXMessageDispatch>();
     instance.listen(*dispatch);
     catchEndSignals(m_application.get());
 
     int status = 0;
     {
+        // What the start-up repaired or refused is told once the icon is there.
+        QXTrayIcon* trayIcon = nullptr;
+        QXUserNotices notices([&trayIcon](const QStringList& notes) {
+            if (trayIcon)
+                trayIcon->notify(notes);
+        });
         QXMainController controller;
         controller.loadProfile();
         controller.connectKeyboard();
         QXTrayIcon tray(controller.device().isConnected(),
                         [&controller] { return controller.mainWindow() != nullptr; });
+        trayIcon = &tray;
+        notices.start();
         if (!commandLine.minimized())
             dispatch->Send(QXM_SHOW_MAIN_WINDOW);
         if (!commandLine.layersFile().empty()) {
@@ -96,6 +106,7 @@ int CQXCfgApp::run() {
         // started from now on waits for this one to end and then starts afresh.
         instance.stopListening();
         dispatch->shutdown();
+        trayIcon = nullptr;
         controller.shutdown();
     }
     dispatch.reset();

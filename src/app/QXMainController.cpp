@@ -5,6 +5,7 @@
 #include "model/QXKeyTable.h"
 #include "model/QXLanguageLayers.h"
 #include "model/QXXkbLayoutSource.h"
+#include "platform/QXLog.h"
 #include "platform/QXDispatch.h"
 #include "platform/QXFiles.h"
 #include "platform/QXMessages.h"
@@ -116,10 +117,9 @@ void QXMainController::warnIfProfileNotWritable() {
     const fs::path folder = existingAncestor(m_profile.folders().profile);
     std::error_code ec;
     if (!folder.empty() && (!fs::is_directory(folder, ec) || ::access(folder.c_str(), W_OK | X_OK) != 0))
-        std::fprintf(stderr,
-                     "qxcfg: the profile folder %s cannot be written: changes made now will "
-                     "not be kept when the program ends\n",
-                     m_profile.folders().profile.c_str());
+        QXLog::warning(QXLog::kApp, "the profile folder " + m_profile.folders().profile.string() +
+                                        " cannot be written: changes made now will not be "
+                                        "kept when the program ends");
 }
 
 bool QXMainController::connectKeyboard() {
@@ -160,9 +160,9 @@ void QXMainController::shutdown() {
     m_layers->unselectAll();
     const bool saved = m_root ? saveProfile() : true;
     if (!saved)
-        std::fprintf(stderr, "qxcfg: the profile could not be written to %s; it is tried again "
-                             "at the next exit\n",
-                     m_profile.folders().profile.c_str());
+        QXLog::warning(QXLog::kApp, "the profile could not be written to " +
+                                        m_profile.folders().profile.string() +
+                                        "; it is tried again at the next exit");
 
     // The layers and their plug-in instances go; running instances get a moment to end.
     m_updates.reset();
@@ -239,5 +239,5 @@ void QXMainController::openFile(const char16_t* path) {
     if (importLayers(file, &error))
         showMainWindow();
     else
-        std::fprintf(stderr, "qxcfg: cannot import %s: %s\n", file.c_str(), error.c_str());
+        QXLog::warning(QXLog::kApp, "cannot import " + file.string() + ": " + error);
 }

@@ -58,6 +58,20 @@ QXTrayIcon::QXTrayIcon(bool connected, std::function<bool()> mainWindowExists)
     }
 }
 
+void QXTrayIcon::notify(const QStringList& notes) {
+    if (notes.isEmpty())
+        return;
+    // A balloon holds a few lines; the rest is in the log.
+    constexpr qsizetype kShown = 3;
+    QString text = notes.mid(0, kShown).join(QLatin1Char('\n'));
+    if (notes.size() > kShown)
+        text += QStringLiteral("\n(%1 more in the log)").arg(notes.size() - kShown);
+    m_lastNotice = text;
+    if (m_icon && m_icon->isVisible())
+        m_icon->showMessage(QStringLiteral("Tessera Quadrix Configurator"), text,
+                            QSystemTrayIcon::Warning);
+}
+
 QXTrayIcon::~QXTrayIcon() {
     QXDispatch::current().UnregisterObject(this);
 }

@@ -36,6 +36,11 @@ public:
     QMenu& menu() { return m_menu; }
     // Runs a menu command as though it was chosen.
     void command(unsigned id);
+    // Tells the user something in a balloon from the icon: what the program repaired or
+    // could not do. Nothing without a notification area (the log has it all the same).
+    void notify(const QStringList& notes);
+    // The last balloon's text, for tests.
+    QString lastNotice() const { return m_lastNotice; }
 
 private:
     void deviceState(unsigned state);
@@ -51,4 +56,5 @@ private:
     QIcon m_connectedIcon, m_disconnectedIcon;
     std::function<bool()> m_mainWindowExists;
     bool m_connected = false;
+    QString m_lastNotice;
 };
