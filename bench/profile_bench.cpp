@@ -5,6 +5,8 @@
 #include "model/QXLayoutPicture.h"
 #include "store/QXImage.h"
 #include "store/QXProfile.h"
+#include "store/QXPropertyList.h"
+#include "model/QXLayersItem.h"
 #include "QXBenchProfile.h"
 
 #include <benchmark/benchmark.h>
@@ -72,5 +74,45 @@ void BM_ComposeLayoutPicture(benchmark::State& state) {
 BENCHMARK(BM_ComposeLayoutPicture)->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+// A hostile layer file: one "Buttons" dictionary of N distinct keys, read into a layer
+// as an import does. Reading must stay linear: compare the time per key at 10k and 80k
+// (the big-O line of the output should say N, not N^2).
+void BM_ReadWideLayerFile(benchmark::State& state) {
+    const auto keys = static_cast<int>(state.range(0));
+    std::string text = "<plist><dict><key>Buttons</key><dict>";
+    for (int i = 0; i < keys; ++i)
+        text += "<key>k" + std::to_string(i) + "</key><dict><key>Keystroke</key><string>x</string></dict>";
+    text += "</dict></dict></plist>";
+    for (auto _ : state) {
+        QXPropertyNode::Ptr node = parsePropertyList(text, u"{wide}");
+        QXLayersItem::Ptr layer = createItem(*node);
+        benchmark::DoNotOptimize(layer);
+    }
+    state.SetComplexityN(keys);
+    state.SetItemsProcessed(state.iterations() * keys);
+}
+BENCHMARK(BM_ReadWideLayerFile)
+    ->Arg(10000)->Arg(40000)->Arg(80000)
+    ->Unit(benchmark::kMillisecond)->Complexity();
+
+// The same for a group whose order lists N items (each an empty layer).
+void BM_ReadLongItemOrder(benchmark::State& state) {
+    const auto items = static_cast<int>(state.range(0));
+    std::string text = "<plist><dict><key>ItemOrder</key><array>";
+    for (int i = 0; i < items; ++i)
+        text += "<string>{" + std::to_string(i) + "}</string>";
+    text += "</array></dict></plist>";
+    for (auto _ : state) {
+        QXPropertyNode::Ptr node = parsePropertyList(text, u"{long}");
+        node->addChild(u"Type", u"Group");
+        QXLayersItem::Ptr group = createItem(*node);
+        benchmark::DoNotOptimize(group);
+    }
+    state.SetComplexityN(items);
+}
+BENCHMARK(BM_ReadLongItemOrder)
+    ->Arg(10000)->Arg(40000)->Arg(80000)
+    ->Unit(benchmark::kMillisecond)->Complexity();
 
 BENCHMARK_MAIN();

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 
 namespace {
 
@@ -57,8 +58,9 @@ bool isWellFormedUtf8(const std::string& text) {
 // are refused as well: nothing the program reads uses them.
 class TinyXmlDepthWalk {
 public:
+    // TinyXML reads the text as a C string: it ends at the first NUL.
     TinyXmlDepthWalk(const std::string& text, int maxDepth)
-        : m_p(text.c_str()), m_maxDepth(maxDepth) {}
+        : m_p(text.c_str()), m_end(m_p + std::strlen(m_p)), m_maxDepth(maxDepth) {}
 
     // False when the text nests deeper than maxDepth or cannot be vouched for.
     bool run() {
@@ -112,11 +114,17 @@ private:
         }
     }
     // Moves past the terminator; false when the text ends first.
-    bool skipPast(const char* terminator) {
-        const char* at = std::strstr(m_p, terminator);
+    // Searches stay within the text once each (no C string search scanning the rest of
+    // the text again at every step).
+    const char* find(std::string_view what) const {
+        size_t at = std::string_view(m_p, size_t(m_end - m_p)).find(what);
+        return at == std::string_view::npos ? nullptr : m_p + at;
+    }
+    bool skipPast(std::string_view terminator) {
+        const char* at = find(terminator);
         if (!at)
             return false;
-        m_p = at + std::strlen(terminator);
+        m_p = at + terminator.size();
         return true;
     }
     bool readName() {
@@ -151,7 +159,8 @@ private:
                 const bool hex = m_p[2] == 'x';
                 if (hex && !m_p[3])
                     return false;
-                const char* end = std::strchr(m_p + (hex ? 3 : 2), ';');
+                const char* end = static_cast<const char*>(
+                    std::memchr(m_p + (hex ? 3 : 2), ';', size_t(m_end - m_p) - (hex ? 3 : 2)));
                 if (!end)
                     return false;
                 for (const char* q = end - 1; *q != (hex ? 'x' : '#'); --q)
@@ -171,7 +180,7 @@ private:
             return declaration();
         if (startsWith("<!--")) {
             m_p += 4;
-            return skipPast("-->") || (m_p += std::strlen(m_p), true);
+            return skipPast("-->") || (m_p = m_end, true);
         }
         if (startsWith("<![CDATA[")) {
             m_p += 9;
@@ -182,7 +191,7 @@ private:
         // Anything else is an unknown tag, read to the first '>'.
         ++m_p;
         if (!skipPast(">"))
-            m_p += std::strlen(m_p);
+            m_p = m_end;
         return true;
     }
 
@@ -253,6 +262,7 @@ private:
     }
 
     const char* m_p;
+    const char* m_end;
     int m_maxDepth;
     int m_depth = 0;
 };

@@ -1,12 +1,15 @@
 // The tray icon's menu and its following of the keyboard, in-process on Qt's offscreen
 // platform (which has no notification area: the program runs on without the icon).
+#include "app/QXQtLog.h"
 #include "app/QXTrayIcon.h"
+#include "platform/QXLog.h"
 #include "platform/QXDispatch.h"
 #include "platform/QXMessages.h"
 #include "support/QXTestSupport.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -66,6 +69,42 @@ TEST_F(TrayIconTest, TheMenuOffersConfigureOnlyWhileNoMainWindowIsOpenAndTheIcon
     m_dispatch.Send(QXM_DEVICE_STATE, 1, 0);
     EXPECT_FALSE(tray.connected());
     m_dispatch.UnregisterObject(&m_shows);
+}
+
+} // namespace
+
+namespace {
+
+// What the store repairs while the program starts, and what goes wrong later on any
+// thread, reaches the user once, in a balloon from the icon, besides the log.
+TEST_F(TrayIconTest, WarningsReachTheUserOnceWhateverThreadLogsThem) {
+    QXTrayIcon tray(false, [] { return false; });
+    QStringList shown;
+    int balloons = 0;
+    QXUserNotices notices([&](const QStringList& notes) {
+        ++balloons;
+        shown += notes;
+        tray.notify(notes);
+    });
+    QXLog::warning(QXLog::kStore, "kept the unreadable Layer.plist");
+    QXLog::debug(QXLog::kStore, "not for the user");
+    EXPECT_EQ(balloons, 0) << "nothing is shown before there is a place to show it";
+    notices.start();
+    EXPECT_EQ(balloons, 1);
+    EXPECT_EQ(tray.lastNotice().toStdString(), "kept the unreadable Layer.plist");
+
+    std::thread([] {
+        QXLog::warning(QXLog::kStore, "cannot write A.png");
+        QXLog::warning(QXLog::kStore, "cannot write B.png");
+    }).join();
+    ASSERT_TRUE(qxtest::waitFor([&] {
+        QCoreApplication::processEvents();
+        return shown.size() == 3;
+    }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(balloons, 2) << "warnings that come together share one balloon";
+    EXPECT_EQ(shown.join(QLatin1Char('|')).toStdString(),
+              "kept the unreadable Layer.plist|cannot write A.png|cannot write B.png");
 }
 
 } // namespace

@@ -145,6 +145,10 @@ TEST_F(ExchangeTest, UnsafeOrUselessArchivesImportNothingAndWriteNothingOutside)
              makeZip(p, {{"Layer.plist", layerPlist}, {"Escape.png", victim.string()}},
                      "Escape.png");
          }},
+        {"an entry larger than a profile holds",
+         [&](const fs::path& p) {
+             makeZip(p, {{"Layer.plist", layerPlist}, {"Escape.png", std::string(65u << 20, 0)}});
+         }},
     };
     for (const Case& c : cases) {
         writeFile(victim, "original");
@@ -156,6 +160,17 @@ TEST_F(ExchangeTest, UnsafeOrUselessArchivesImportNothingAndWriteNothingOutside)
         EXPECT_EQ(qxtest::readFile(victim), "original") << c.what;
         EXPECT_TRUE(nothingImportedLeftIn(m_dir / "tmp")) << c.what;
     }
+
+    // An order naming one of the group's own files is read without that name, so the
+    // save cannot put a folder where the group's file belongs.
+    const fs::path archive = m_dir / "named.layers";
+    makeZip(archive, {{"Group.plist", "<plist><dict><key>ItemOrder</key><array><string>"
+                                      "Group.plist</string><string>{X}</string></array>"
+                                      "</dict></plist>"},
+                      {"{X}/Layer.plist", layerPlist}});
+    QXPropertyNode::Ptr node = m_profile.importItem(archive);
+    ASSERT_TRUE(node);
+    EXPECT_EQ(childNames(node->findChild(u"ItemOrder")), (std::vector<std::u16string>{u"{X}"}));
 }
 
 } // namespace

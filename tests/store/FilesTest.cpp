@@ -2,6 +2,7 @@
 #include "platform/QXFiles.h"
 #include "support/QXTestSupport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -21,6 +22,35 @@ TEST(Files, ReadsAreBoundedAndNeverWaitOnSpecialFiles) {
     EXPECT_FALSE(readFileStart(dir / "fifo", 100));
     EXPECT_FALSE(readFileStart(dir.path(), 100)) << "a folder";
     EXPECT_FALSE(readFileStart(dir / "missing", 100));
+}
+
+} // namespace
+
+namespace {
+
+// A crash may come at any moment of a save: the data must be on the disk before the new
+// name points at it, or a power cut leaves an empty file where the old one was.
+TEST(Files, AtomicWritesSyncTheDataBeforeTheRenameAndCopyInPieces) {
+    qxtest::TempDir dir;
+    std::vector<std::string> calls;
+    auto previous = setFileCallObserver(
+        [&](std::string_view call, const std::filesystem::path&) { calls.emplace_back(call); });
+    auto indexOf = [&](const char* call) {
+        return std::find(calls.begin(), calls.end(), call) - calls.begin();
+    };
+
+    ASSERT_TRUE(writeFileAtomically(dir / "a", "content"));
+    EXPECT_EQ(calls, (std::vector<std::string>{"write", "sync", "close", "rename", "sync-folder"}));
+
+    calls.clear();
+    qxtest::writeFile(dir / "big", std::string(size_t(1) << 20, 'b'));
+    ASSERT_TRUE(copyFileAtomically(dir / "big", dir / "copy"));
+    EXPECT_GE(std::count(calls.begin(), calls.end(), "write"), 8)
+        << "a large file is copied in pieces, never read whole";
+    EXPECT_LT(indexOf("sync"), indexOf("rename"));
+    EXPECT_LT(indexOf("write"), indexOf("sync"));
+    EXPECT_EQ(qxtest::readFile(dir / "copy"), std::string(size_t(1) << 20, 'b'));
+    setFileCallObserver(previous);
 }
 
 } // namespace

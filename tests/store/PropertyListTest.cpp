@@ -93,6 +93,17 @@ TEST(PropertyListRoundTrip, ValuesSurviveExactly) {
     EXPECT_EQ(back->childValue(u"long").size(), 400u) << "long text is written whole";
 }
 
+TEST(PropertyListRoundTrip, BooleansAreWrittenAsEmptyElementsNeverAsStrings) {
+    QXPropertyNode node(u"doc");
+    node.addChild(u"on", u"true");
+    node.addChild(u"off", u"false");
+    const std::string text = printPropertyList(node);
+    EXPECT_EQ(text.find("<string>true</string>"), std::string::npos) << text;
+    EXPECT_EQ(text.find("<string>false</string>"), std::string::npos) << text;
+    EXPECT_NE(text.find("<key>on</key>\n        <true />"), std::string::npos) << text;
+    EXPECT_NE(text.find("<key>off</key>\n        <false />"), std::string::npos) << text;
+}
+
 TEST(PropertyListRoundTrip, NodeWithValueAndChildrenIsWrittenAsDictAndLosesItsValue) {
     QXPropertyNode node(u"doc");
     auto both = node.addChild(u"both", u"lost value");
@@ -146,6 +157,70 @@ TEST(PropertyListFile, DamagedFilesLoadAsNothingAndSayWhy) {
     // A folder where a file is expected is unreadable too, not a crash.
     std::filesystem::create_directory(dir / "folder.plist");
     EXPECT_FALSE(loadPropertyList(dir / "folder.plist", u"x", &status));
+}
+
+TEST(PropertyListFile, AFileCutShortAnywhereReadsWholeOrNotAtAll) {
+    // What a crash or a full disk leaves: every prefix of a group file.
+    QXPropertyNode node(u"doc");
+    auto order = node.addChild(u"ItemOrder");
+    order->addChild(u"{1}");
+    order->addChild(u"{2}");
+    node.addChild(u"DisplayName", u"Grüße");
+    node.addChild(u"Disabled", u"false");
+    const std::string whole = printPropertyList(node);
+    TempDir dir;
+    for (size_t length = 0; length < whole.size(); ++length) {
+        writeFile(dir / "cut.plist", whole.substr(0, length));
+        QXLoadStatus status;
+        QXPropertyNode::Ptr read = loadPropertyList(dir / "cut.plist", u"doc", &status);
+        if (status == QXLoadStatus::Loaded) {
+            ASSERT_TRUE(read);
+            EXPECT_EQ(storetest::difference(node, *read), "") << "cut at " << length;
+        } else {
+            EXPECT_TRUE(status == QXLoadStatus::Unreadable || status == QXLoadStatus::Empty)
+                << "cut at " << length;
+        }
+    }
+    for (const char* empty : {"<plist/>", "<", "</x>", "<?xml version=\"1.0\"", "<plist></plist>"}) {
+        writeFile(dir / "empty.plist", empty);
+        QXLoadStatus status;
+        loadPropertyList(dir / "empty.plist", u"doc", &status);
+        EXPECT_NE(status, QXLoadStatus::Loaded) << empty;
+    }
+}
+
+// TinyXML recurses once per open element: whatever a file holds, the parse must be
+// refused before that recursion can exhaust the stack. Each shape hides depth from a
+// naive tag counter; none may crash the test.
+TEST(PropertyListRead, DepthIsBoundedWhateverComesBeforeOrAroundTheElements) {
+    auto repeat = [](const std::string& s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += s;
+        return out;
+    };
+    const int n = 60000;
+    const std::vector<std::pair<std::string, std::string>> hostile = {
+        {"stray end tags first", repeat("</x>", n) + repeat("<a>", n)},
+        {"end tags in comments", "<plist>" + repeat("<a><!--</a>-->", n)},
+        {"end tags in attributes", "<plist>" + repeat("<a b=\"</a>\">", n)},
+        {"elements after a processing instruction's first '>'",
+         "<?pi >" + repeat("<a>", n) + "?>"},
+        {"unknown tags", repeat("<!x></a>", n) + repeat("<a>", n)},
+        {"broken UTF-8 before a tag", "<plist>" + repeat("<a>\xF0</a>", n)},
+    };
+    for (const auto& [what, text] : hostile)
+        EXPECT_FALSE(parsePropertyList(text, u"x")) << what;
+
+    // Markup inside text that TinyXML does not nest is no reason to refuse a file.
+    const std::string cdata = plist("<key>k</key><string><![CDATA[" + repeat("<a>", n) +
+                                    "]]></string>");
+    ASSERT_TRUE(parsePropertyList(cdata, u"x")) << "CDATA is text";
+    std::string nested = "<plist>";
+    for (int i = 0; i < 400; ++i)
+        nested += "<dict><key>k</key>";
+    EXPECT_TRUE(parsePropertyList(nested + repeat("</dict>", 400) + "</plist>", u"x"))
+        << "a deep but reasonable document still reads";
 }
 
 TEST(PropertyListFile, EnormousFileIsRefusedWithoutReadingIt) {
