@@ -74,12 +74,7 @@ bool toStandard(fipImage& picture) {
     FIBITMAP* converted = nullptr;
     switch (type) {
     case FIT_BITMAP:
-        if (bpp == 32) {
-            if (alphaAllZero(dib))
-                makeOpaque(dib);
-            return true;
-        }
-        if (bpp == 24)
+        if (bpp == 24 || bpp == 32)
             return true;
         // Palettes with a transparency table keep it as alpha.
         converted = FreeImage_IsTransparent(dib) ? FreeImage_ConvertTo32Bits(dib)
@@ -108,6 +103,13 @@ bool toStandard(fipImage& picture) {
         return false;
     picture = converted; // takes ownership, frees the old pixels
     return true;
+}
+
+void treatUnusedAlphaAsOpaque(fipImage& picture) {
+    FIBITMAP* dib = picture;
+    if (dib && FreeImage_GetImageType(dib) == FIT_BITMAP && FreeImage_GetBPP(dib) == 32 &&
+        alphaAllZero(dib))
+        makeOpaque(dib);
 }
 
 bool to24Bits(fipImage& picture) {

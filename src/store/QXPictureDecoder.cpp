@@ -97,6 +97,8 @@ unsigned long long addressSpaceNow() {
     fipMemoryIO memory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
     fipImage picture;
     if (picture.loadFromMemory(format, memory)) {
+        if (format == FIF_BMP)
+            QXPictureColours::treatUnusedAlphaAsOpaque(picture);
         reply.status = QXPictureColours::toStandard(picture) ? kDecoded : kNotStandard;
         if (reply.status == kDecoded) {
             reply.width = picture.getWidth();
