@@ -49,7 +49,7 @@ bool keyboardPicture(const QXButton& button, Pixels& pixels) {
         button.image->getHeight() != 48)
         return false;
     fipImage copy(*button.image);
-    if (copy.getBitsPerPixel() != 24 && !copy.convertTo24Bits())
+    if (!QXImage::to24Bits(copy))
         return false;
     for (unsigned y = 0; y < 48; ++y)
         std::memcpy(pixels.data() + y * 144, copy.getScanLine(y), 144);

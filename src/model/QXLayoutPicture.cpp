@@ -11,7 +11,8 @@ namespace {
 
 constexpr int kKey = static_cast<int>(QXImage::kKeySize);
 
-// A 48 x 48, 24-bit copy of a button's picture, decoded from its file when needed.
+// A 48 x 48, 24-bit copy of a button's picture, decoded from its file when needed. It is
+// laid over black before scaling, so colours under transparent pixels cannot bleed in.
 bool keyPicture(const QXImage& image, fipImage& out) {
     if (image.isLoaded()) {
         out = image;
@@ -21,9 +22,11 @@ bool keyPicture(const QXImage& image, fipImage& out) {
             return false;
         out = decoded;
     }
+    if (!QXImage::to24Bits(out))
+        return false;
     if (out.getWidth() != QXImage::kKeySize || out.getHeight() != QXImage::kKeySize)
-        out.rescale(QXImage::kKeySize, QXImage::kKeySize, FILTER_BILINEAR);
-    return out.convertTo24Bits() != 0;
+        return out.rescale(QXImage::kKeySize, QXImage::kKeySize, FILTER_BILINEAR) != 0;
+    return true;
 }
 
 bool allBlack(const fipImage& square) {
@@ -39,7 +42,7 @@ bool cut(const fipImage& picture, size_t keyIndex, fipImage& square) {
     Square s = keySquare(keyIndex);
     if (!picture.copySubImage(square, s.left, s.top, s.left + kKey, s.top + kKey))
         return false;
-    return square.convertTo24Bits() != 0;
+    return QXImage::to24Bits(square);
 }
 
 } // namespace
@@ -55,7 +58,7 @@ bool loadTemplate(fipImage& picture) {
     if (!resource || !decoded.loadMemory({resource->data, resource->size}))
         return false;
     picture = decoded;
-    return picture.convertTo24Bits() && picture.getWidth() == kWidth &&
+    return QXImage::to24Bits(picture) && picture.getWidth() == kWidth &&
            picture.getHeight() == kHeight;
 }
 
@@ -78,7 +81,7 @@ bool takeBack(QXLayer& layer, const fipImage& source) {
     if (source.getWidth() != kWidth || source.getHeight() != kHeight)
         return false;
     fipImage picture(source);
-    if (!picture.convertTo24Bits())
+    if (!QXImage::to24Bits(picture))
         return false;
     for (size_t i = 0; i < QXKeyTable::keyCount(); ++i) {
         QXButton* button = layer.getButton(i);

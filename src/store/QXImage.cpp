@@ -1,13 +1,15 @@
 #include "store/QXImage.h"
 
 #include "platform/QXFiles.h"
+#include "platform/QXLog.h"
+#include "store/QXPictureColours.h"
+#include "store/QXPictureDecoder.h"
 
 #include <atomic>
 
 namespace {
 
 constexpr size_t kMaxFileBytes = size_t(64) << 20;
-constexpr unsigned long long kMaxPixels = 20'000'000ULL;
 
 std::atomic<unsigned long long> g_decodes{0};
 
@@ -33,50 +35,57 @@ QXPtr<QXImage> QXImage::fromFile(const std::filesystem::path& path) {
     return image;
 }
 
+namespace {
+
+// Reads and decodes a file; the reason when it cannot.
+bool decodeFile(const std::filesystem::path& path, fipImage& picture, std::string& refusal) {
+    auto bytes = readWholeFile(path, kMaxFileBytes);
+    if (!bytes) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        refusal = !ec && size > kMaxFileBytes ? "the file is larger than 64 MiB"
+                                              : "the file cannot be read";
+        return false;
+    }
+    return QXPictureDecoder::decode(
+        {reinterpret_cast<const unsigned char*>(bytes->data()), bytes->size()}, picture,
+        refusal);
+}
+
+} // namespace
+
 bool QXImage::loadFile(const std::filesystem::path& path) {
     m_sourcePath = path;
-    clear();
-    auto bytes = readWholeFile(path, kMaxFileBytes);
-    if (!bytes)
-        return false;
-    return decode({reinterpret_cast<const unsigned char*>(bytes->data()), bytes->size()},
-                  FreeImage_GetFIFFromFilename(path.c_str()));
-}
-
-bool QXImage::loadMemory(std::span<const unsigned char> bytes) {
-    clear();
-    return decode(bytes, FIF_UNKNOWN);
-}
-
-bool QXImage::decode(std::span<const unsigned char> bytes, FREE_IMAGE_FORMAT hint) {
-    if (bytes.empty() || bytes.size() > kMaxFileBytes)
-        return false;
-    // FreeImage reads from the buffer only; the cast drops a const it never uses.
-    fipMemoryIO memory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
-    FREE_IMAGE_FORMAT format = memory.getFileType();
-    if (format == FIF_UNKNOWN)
-        format = hint;
-    if (format == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(format))
-        return false;
-    // Look at the header first, so a hostile file cannot make us allocate gigabytes.
-    if (FreeImage_FIFSupportsNoPixels(format)) {
-        fipImage header;
-        memory.seek(0, SEEK_SET);
-        if (!header.loadFromMemory(format, memory, FIF_LOAD_NOPIXELS))
-            return false;
-        if (static_cast<unsigned long long>(header.getWidth()) * header.getHeight() > kMaxPixels)
-            return false;
-    }
-    memory.seek(0, SEEK_SET);
-    if (!loadFromMemory(format, memory))
-        return false;
-    if (static_cast<unsigned long long>(getWidth()) * getHeight() > kMaxPixels ||
-        getWidth() == 0 || getHeight() == 0) {
-        clear();
+    std::string refusal;
+    if (!decodeFile(path, *this, refusal)) {
+        QXLog::warning(QXLog::kStore, "picture " + path.string() + " not read: " + refusal);
         return false;
     }
     ++g_decodes;
     return true;
+}
+
+bool QXImage::loadMemory(std::span<const unsigned char> bytes) {
+    std::string refusal;
+    if (!QXPictureDecoder::decode(bytes, *this, refusal)) {
+        QXLog::warning(QXLog::kStore, "a compiled-in picture not read: " + refusal);
+        return false;
+    }
+    ++g_decodes;
+    return true;
+}
+
+bool QXImage::isAcceptedPicture(const std::filesystem::path& path, std::string* refusal) {
+    fipImage picture;
+    std::string reason;
+    const bool accepted = decodeFile(path, picture, reason);
+    if (refusal)
+        *refusal = reason;
+    return accepted;
+}
+
+bool QXImage::to24Bits(fipImage& picture) {
+    return QXPictureColours::to24Bits(picture);
 }
 
 unsigned long long QXImage::decodeCount() {
@@ -106,6 +115,9 @@ bool QXImage::saveFile(const std::filesystem::path& path) {
 void QXImage::ensureKeySize() {
     if (!isValid() || (getWidth() == kKeySize && getHeight() == kKeySize))
         return;
+    // Over black first: scaling mixes neighbouring pixels, and the colours stored under
+    // transparent ones must not bleed into the edges.
+    to24Bits(*this);
     if (!rescale(kKeySize, kKeySize, FILTER_BILINEAR)) {
         unsigned bpp = getBitsPerPixel();
         setSize(getImageType(), kKeySize, kKeySize, bpp ? bpp : 24);

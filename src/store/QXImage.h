@@ -25,17 +25,26 @@ public:
     // A picture known only by its file; nothing is read yet.
     static QXPtr<QXImage> fromFile(const std::filesystem::path& path);
 
-    // Decodes the file (any format FreeImage recognises). The source path is set
-    // first, also when decoding fails. Files larger than 64 MiB or pictures of more
-    // than 20 million pixels are refused.
+    // Decodes the file into standard 8-bit colour (QXPictureColours::toStandard). The
+    // source path is set first, also when decoding fails. Only PNG, BMP, JPEG, GIF, TIFF
+    // and PSD are read, told apart by content; files larger than 64 MiB, pictures whose
+    // header claims more than 20 million pixels and pictures whose decoding would need
+    // more memory or time than QXPictureDecoder allows are refused, with a warning that
+    // says why.
     bool loadFile(const std::filesystem::path& path);
     // Decodes the file named by the source path.
     bool loadSource() { return loadFile(m_sourcePath); }
     // Encodes by the file name's extension and writes the file atomically (the old
     // file stays whole when writing fails). The source path is set to the file.
     bool saveFile(const std::filesystem::path& path);
-    // Decodes a picture held in memory (a compiled-in resource).
+    // Decodes a picture held in memory (a compiled-in resource), with the same checks.
     bool loadMemory(std::span<const unsigned char> bytes);
+    // Whether loadFile would take the file; when not, why (for a message to the user).
+    // Decodes it to find out; nothing is kept.
+    static bool isAcceptedPicture(const std::filesystem::path& path, std::string* refusal);
+    // Any picture made 24 bits per pixel the way the keyboard shows it: other image
+    // types in standard 8-bit colour, transparent pixels over black (QXPictureColours).
+    static bool to24Bits(fipImage& picture);
     // The picture encoded in the given format; empty on failure.
     std::string encode(FREE_IMAGE_FORMAT format) const;
 
@@ -55,7 +64,7 @@ public:
     void setChanged(bool changed) { m_changed = changed; }
 
 private:
-    bool decode(std::span<const unsigned char> bytes, FREE_IMAGE_FORMAT hint);
+    bool decode(std::span<const unsigned char> bytes, std::string& refusal);
 
     std::filesystem::path m_sourcePath;
     bool m_changed = false;

@@ -168,6 +168,21 @@ TEST_F(ControllerTest, PushingTheLayersWritesPicturesAndCodesOnceAndThenNothing)
     ASSERT_TRUE(fileIs(display(kEscape), displayBytes(kBlue)));
     flush(70);
     EXPECT_EQ(m_device->files().bytesWritten() - before, 512u + 4608u + 512u);
+
+    // A picture with alpha shows over the key's black: white stored under full
+    // transparency stays black, half-transparent white is half bright.
+    fipImage seeThrough(FIT_BITMAP, 48, 48, 32);
+    for (unsigned y = 0; y < 48; ++y)
+        for (unsigned x = 0; x < 48; ++x) {
+            RGBQUAD white{255, 255, 255, BYTE(y < 24 ? 0 : 128)};
+            seeThrough.setPixelColor(x, y, &white);
+        }
+    m_layer->getButton(kEscape)->image = makeQX<QXImage>(seeThrough);
+    m_layer->getButton(kEscape)->image->setChanged(true);
+    m_dispatch.Send(QXM_KEY_CHANGED, kEscape, 0);
+    // 128 of 255 of white is 128: 0x8410 in RGB 5-6-5; the bottom rows are the clear ones.
+    ASSERT_TRUE(fileIs(display(kEscape), displayBytes(0x8410).substr(0, 4608 / 2) +
+                                             displayBytes(0).substr(0, 4608 / 2)));
 }
 
 TEST_F(ControllerTest, ALiveViewsPictureIsTakenOnlyFromTheViewThatWinsItsKey) {

@@ -133,6 +133,25 @@ TEST_F(DeviceTest, KeyReportsBecomeKeyMessagesAndHeldModifierKeysAMask) {
     EXPECT_FALSE(waitFor([&] { return m_log.size() > 0; }, std::chrono::milliseconds(300)));
 }
 
+// Rolling from one key to its neighbour changes one report byte twice: the new key is told
+// before the old one is let go, byte by byte in key order.
+TEST_F(DeviceTest, WithinAReportByteDownsComeBeforeUps) {
+    struct Recorder final : CTesseraQuadrix::IEventHandler {
+        std::vector<std::string> events;
+        void connected() override {}
+        void disconnected() override {}
+        void keyDown(size_t key) override { events.push_back(std::to_string(key) + " down"); }
+        void keyUp(size_t key) override { events.push_back(std::to_string(key) + " up"); }
+    } recorder;
+    CTesseraQuadrix keyboard;
+    keyboard.setEventHandler(&recorder);
+    keyboard.processReport(report({3, 8}).data(), CTesseraQuadrix::kReportBytes);
+    recorder.events.clear();
+    keyboard.processReport(report({5, 9}).data(), CTesseraQuadrix::kReportBytes);
+    EXPECT_EQ(recorder.events,
+              (std::vector<std::string>{"5 down", "3 up", "9 down", "8 up"}));
+}
+
 TEST_F(DeviceTest, AnOlderKeyboardSignalsKeysThroughPrefixAndDigits) {
     makeKeyboard("old", false);
     QXDevice device(QXDeviceDiscovery::createVirtualBackend(m_dir.path()));

@@ -72,18 +72,25 @@ TEST_F(DiskFilesTest, SameImageTwiceIsWrittenOnceAndOnlyTheLastOfTwoStagings) {
 
 TEST_F(DiskFilesTest, PixelsPackWithTheGreenRuleAndTheTallKeysTurn) {
     ASSERT_TRUE(m_files.prepare(m_disk.path(), 512));
-    Picture dark(0, 5, 0);
+    Picture dark(0, 7, 0);
     dark.topLeft(255, 255, 255);
     m_files.stageImage(kEscape, dark.view());
     m_files.stageImage(kKeypadEnter, dark.view());
     m_files.writePass();
     const std::string escape = file("dynamic/099.sys");
     EXPECT_EQ(static_cast<uint8_t>(escape[0]), 0xFF) << "white top-left";
-    EXPECT_EQ(static_cast<uint8_t>(escape[2]), 0x00) << "green 5 packs as 0";
+    EXPECT_EQ(static_cast<uint8_t>(escape[2]), 0x00) << "green 7 packs as 0";
     EXPECT_EQ(static_cast<uint8_t>(escape[3]), 0x00);
     const std::string enter = file("dynamic/003.sys");
     EXPECT_EQ(static_cast<uint8_t>(enter[0]), 0x00) << "turned: the corner moved";
     EXPECT_EQ(static_cast<uint8_t>(enter[47 * 2]), 0xFF) << "to the top-right";
+
+    Picture green8(0, 8, 0);
+    m_files.stageImage(kEscape, green8.view());
+    m_files.writePass();
+    const std::string lit = file("dynamic/099.sys");
+    EXPECT_EQ(static_cast<uint8_t>(lit[0]), 0x00);
+    EXPECT_EQ(static_cast<uint8_t>(lit[1]), 0x40) << "green 8 is the first green that stays";
 
     std::vector<uint8_t> small(40 * 40 * 3);
     EXPECT_FALSE(m_files.stageImage(kEscape, {small.data(), 40, 40, 24, 120}));

@@ -249,6 +249,10 @@ TEST(LayoutPicture, PicturesOfAnyDepthOrSizeComposeAndMissingOnesLeaveTheSquareB
     ASSERT_TRUE(grey.save((dir / "grey.png").c_str()));
     layer.getButton(kEscape)->image = QXImage::fromFile(dir / "grey.png");
     layer.getButton(kF1)->image = QXImage::fromFile(dir / "missing.png");
+    fipImage clearWhite(FIT_BITMAP, 48, 48, 32); // white stored under full transparency
+    for (unsigned y = 0; y < 48; ++y)
+        std::fill_n(reinterpret_cast<uint32_t*>(clearWhite.getScanLine(y)), 48, 0x00FFFFFFu);
+    layer.getButton(kCapsLock)->image = makeQX<QXImage>(clearWhite);
 
     layer.getButton(kF1)->show(); // a missing file shows nothing and breaks nothing
     EXPECT_FALSE(layer.getButton(kF1)->image->isLoaded());
@@ -257,6 +261,9 @@ TEST(LayoutPicture, PicturesOfAnyDepthOrSizeComposeAndMissingOnesLeaveTheSquareB
     auto escape = QXLayoutPicture::keySquare(kEscape), f1 = QXLayoutPicture::keySquare(kF1);
     EXPECT_EQ(pixel(picture, escape.left + 24, escape.top + 24).rgbGreen, 180);
     EXPECT_EQ(pixel(picture, f1.left + 24, f1.top + 24).rgbGreen, 0);
+    auto caps = QXLayoutPicture::keySquare(kCapsLock);
+    EXPECT_EQ(pixel(picture, caps.left + 24, caps.top + 24).rgbGreen, 0)
+        << "transparent pixels show the key's black, not the colour under them";
     EXPECT_FALSE(layer.getButton(kEscape)->image->isLoaded())
         << "composing does not keep pictures decoded";
 }
