@@ -45,10 +45,21 @@ constexpr unsigned kWakeWindow = 15;
 bool keyboardPicture(const QXButton& button, Pixels& pixels) {
     if (button.view)
         return button.view->copyImage(pixels);
-    if (!button.image || !button.image->isLoaded() || button.image->getWidth() != 48 ||
-        button.image->getHeight() != 48)
+    if (!button.image)
         return false;
-    fipImage copy(*button.image);
+    const QXImage* picture = button.image.get();
+    QXImage fromFile;
+    if (!picture->isLoaded()) {
+        // A picture that is not shown (the Caps Lock layer of a dump) is read from its file,
+        // leaving the button as it was.
+        if (picture->sourcePath().empty() || !fromFile.loadFile(picture->sourcePath()))
+            return false;
+        fromFile.ensureKeySize();
+        picture = &fromFile;
+    }
+    if (picture->getWidth() != 48 || picture->getHeight() != 48)
+        return false;
+    fipImage copy(*picture);
     if (copy.getBitsPerPixel() != 24 && !copy.convertTo24Bits())
         return false;
     for (unsigned y = 0; y < 48; ++y)
