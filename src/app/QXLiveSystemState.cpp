@@ -8,28 +8,29 @@
 #include <algorithm>
 
 QXLiveSystemState::QXLiveSystemState(QXSysApplicationsController* applications)
-    : m_applications(applications) {
-    refresh();
-}
+    : m_applications(applications) {}
 
-void QXLiveSystemState::refresh() {
-    m_layouts.clear();
+std::vector<uint32_t> QXLiveSystemState::layouts() const {
+    std::vector<uint32_t> handles;
     if (auto installed = m_keyboard.installedLayouts())
         for (const auto& [layout, variant] : *installed)
-            m_layouts.push_back(QXKeyboardLayouts::layoutHandle(layout, variant));
+            handles.push_back(QXKeyboardLayouts::layoutHandle(layout, variant));
+    return handles;
 }
 
 uint32_t QXLiveSystemState::currentLayout() const {
+    const std::vector<uint32_t> installed = layouts();
     std::optional<unsigned> group = m_keyboard.currentGroup();
-    if (group && *group < m_layouts.size())
-        return m_layouts[*group];
+    if (group && *group < installed.size())
+        return installed[*group];
     // Nothing better known: the first installed layout.
-    return m_layouts.empty() ? 0 : m_layouts.front();
+    return installed.empty() ? 0 : installed.front();
 }
 
 int QXLiveSystemState::layoutIndex(uint32_t layout) const {
-    auto it = std::find(m_layouts.begin(), m_layouts.end(), layout);
-    return it == m_layouts.end() ? -1 : static_cast<int>(it - m_layouts.begin());
+    const std::vector<uint32_t> installed = layouts();
+    auto it = std::find(installed.begin(), installed.end(), layout);
+    return it == installed.end() ? -1 : static_cast<int>(it - installed.begin());
 }
 
 uint32_t QXLiveSystemState::modifierState() const {

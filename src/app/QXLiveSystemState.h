@@ -13,6 +13,10 @@ class QXSysApplicationsController;
 // current group, the hook library's modifier mask together with what the keyboard
 // itself reported, the applications list, and whether a keyboard is connected.
 //
+// The layouts are read from the server at every question, never kept: the user may
+// install, remove or reorder them at any time (setxkbmap), and a group number means
+// nothing without the list it indexes.
+//
 // Without an applications controller (the command-line tool) it reads the running
 // processes and the active window's owner itself at each question.
 class QXLiveSystemState : public QXSystemState {
@@ -27,10 +31,9 @@ public:
     int applicationIconIndex(const std::u16string& id) const override;
     bool isKeyboardConnected() const override;
 
-    // The installed layouts' handles in group order (read once; refresh() reads again).
-    const std::vector<uint32_t>& layouts() const { return m_layouts; }
+    // The installed layouts' handles in group order, as the server has them now.
+    std::vector<uint32_t> layouts() const;
     QXX11Keyboard& keyboard() { return m_keyboard; }
-    void refresh();
 
     // The hook's mask is read from the hook library; without hooks installed, from the
     // X server at each question (the command-line tool).
@@ -48,7 +51,6 @@ private:
     QXSysApplicationsController* m_applications;
     mutable QXX11Keyboard m_keyboard;
     mutable QXX11Windows m_windows;
-    std::vector<uint32_t> m_layouts;
     bool m_systemModifiers = false;
     std::function<uint32_t()> m_keyboardModifiers;
     std::function<bool()> m_connected;

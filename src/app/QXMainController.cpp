@@ -86,6 +86,9 @@ QXMainController::QXMainController(Setup setup)
 
     m_sleepTimer.setSingleShot(true);
     QObject::connect(&m_sleepTimer, &QTimer::timeout, [this] { sleepStep(); });
+    // A key event while the keyboard sleeps: the keeper's next step runs now, not when the
+    // slow look for pointer activity comes round.
+    m_deviceController->setWakeUp([this] { m_sleepTimer.start(0); });
 
     dispatch.RegisterHandler(QXM_SHOW_MAIN_WINDOW, this, &QXMainController::showMainWindow);
     dispatch.RegisterHandler(QXM_OPEN_FILE, this, &QXMainController::openFile);

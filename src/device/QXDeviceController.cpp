@@ -4,6 +4,7 @@
 #include "platform/QXDispatch.h"
 #include "platform/QXMessages.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -45,10 +46,21 @@ constexpr unsigned kWakeWindow = 15;
 bool keyboardPicture(const QXButton& button, Pixels& pixels) {
     if (button.view)
         return button.view->copyImage(pixels);
-    if (!button.image || !button.image->isLoaded() || button.image->getWidth() != 48 ||
-        button.image->getHeight() != 48)
+    if (!button.image)
         return false;
-    fipImage copy(*button.image);
+    const QXImage* picture = button.image.get();
+    QXImage fromFile;
+    if (!picture->isLoaded()) {
+        // A picture that is not shown (the Caps Lock layer of a dump) is read from its file,
+        // leaving the button as it was.
+        if (picture->sourcePath().empty() || !fromFile.loadFile(picture->sourcePath()))
+            return false;
+        fromFile.ensureKeySize();
+        picture = &fromFile;
+    }
+    if (picture->getWidth() != 48 || picture->getHeight() != 48)
+        return false;
+    fipImage copy(*picture);
     if (!QXImage::to24Bits(copy))
         return false;
     for (unsigned y = 0; y < 48; ++y)
@@ -72,6 +84,8 @@ QXDeviceController::QXDeviceController(QXDevice& device, QXLayersController& lay
     dispatch.RegisterHandler(QXM_DEVICE_STATE, this, &QXDeviceController::deviceState);
     dispatch.RegisterHandler(QXM_VIEW_IMAGE_CHANGED, this, &QXDeviceController::viewImageChanged);
     dispatch.RegisterHandler(QXM_KEY_CHANGED, this, &QXDeviceController::updateKey);
+    for (uint32_t message : {QXM_HOOK_MODIFIERS, QXM_HOOK_KEY, QXM_DEVICE_KEY})
+        dispatch.RegisterHandler(message, this, &QXDeviceController::keyActivity);
 }
 
 QXDeviceController::~QXDeviceController() {
@@ -208,17 +222,36 @@ void QXDeviceController::rearmSleep() {
         m_device.signalWrite();
 }
 
+void QXDeviceController::keyActivity() {
+    m_lastKey = std::chrono::steady_clock::now().time_since_epoch().count();
+    m_lastKeySeen = true;
+    if (!m_asleep || !m_device.isConnected())
+        return;
+    if (m_wakeUp)
+        m_wakeUp();
+    else
+        sleepStep();
+}
+
 std::optional<std::chrono::milliseconds> QXDeviceController::sleepStep() {
     using std::chrono::milliseconds;
     using std::chrono::seconds;
     if (!m_device.isConnected())
         return std::nullopt;
-    const std::optional<unsigned> idle = m_idleSeconds ? m_idleSeconds() : std::nullopt;
+    std::optional<unsigned> idle = m_idleSeconds ? m_idleSeconds() : std::nullopt;
+    if (idle && m_lastKeySeen) {
+        const auto sinceKey = std::chrono::steady_clock::now() -
+                              std::chrono::steady_clock::time_point(
+                                  std::chrono::steady_clock::duration(m_lastKey.load()));
+        idle = std::min<unsigned>(
+            *idle, static_cast<unsigned>(std::chrono::duration_cast<seconds>(sinceKey).count()));
+    }
     if (!idle)
         return milliseconds(60'000); // nothing to go by (no display): look again rarely
     if (*idle > m_sleepDelay) {
         m_asleep = true;
-        // While the keyboard sleeps the next input has to be noticed soon.
+        // Key events wake the keyboard at once (keyActivity); this slower look is for the
+        // pointer, which sends no message of its own.
         return milliseconds(1000);
     }
     if (m_sleepDelay == 0 || m_sleepDelay - *idle < kWakeWindow) {

@@ -4,6 +4,7 @@
 #include "model/QXLayersController.h"
 #include "platform/QXSingleton.h"
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -15,7 +16,9 @@ class QXKeyViewInstance;
 // sleep settings, and keeps the keyboard's sleep timer in step with the user.
 //
 // Binds 2035, 2036 and 2039 (push all keys), 2040 (settings and a push on connection),
-// 2037 (a view's new picture) and 2043 (one key). GUI thread only.
+// 2037 (a view's new picture) and 2043 (one key); 2025, 2026 and 2045, the key events of
+// the hook and of the keyboard, wake a sleeping keyboard at once. GUI thread only (the
+// dispatch brings the device thread's key messages there).
 class QXDeviceController : public singleton<QXDeviceController> {
 public:
     static constexpr unsigned kDefaultBrightness = 70;
@@ -49,6 +52,14 @@ public:
     // no keyboard is connected (the next connection starts it again).
     std::optional<std::chrono::milliseconds> sleepStep();
     bool asleep() const { return m_asleep; }
+    // A key went down or up, seen by the hook or reported by the keyboard: the user is
+    // here. A sleeping keyboard is woken through the wake-up below.
+    void keyActivity();
+    // How a key event wakes the keyboard: the sleep keeper's step runs at once unless
+    // replaced. The program replaces it with its sleep timer firing at once, so the step
+    // runs after the message that woke it (the keyboard's own key messages hold up the
+    // device thread, which must be free to write the two sleep commands one by one).
+    void setWakeUp(std::function<void()> wakeUp) { m_wakeUp = std::move(wakeUp); }
     // How the GUI thread pauses 42 ms between two commands (tests count instead).
     void setPause(std::function<void()> pause) { m_pause = std::move(pause); }
 
@@ -63,10 +74,15 @@ private:
     QXLayersController& m_layers;
     std::function<std::optional<unsigned>()> m_idleSeconds;
     std::function<void()> m_pause;
+    std::function<void()> m_wakeUp;
+    // The last key event, in steady-clock ticks; key presses the keyboard keeps to itself
+    // (keys with actions) are not user input to the system's idle time.
+    std::atomic<std::chrono::steady_clock::rep> m_lastKey{0};
+    std::atomic<bool> m_lastKeySeen{false};
     unsigned m_brightness = kDefaultBrightness;
     bool m_automatic = false;
     unsigned m_sleepDelay = kDefaultSleepDelay;
-    bool m_asleep = false;
+    std::atomic<bool> m_asleep{false};
 };
 
 // A key picture as the keyboard needs it: the live view's last published picture when

@@ -6,6 +6,7 @@
 #include "platform/QXDispatch.h"
 #include "platform/QXFiles.h"
 #include "platform/QXFolders.h"
+#include "platform/QXLog.h"
 #include "platform/QXMessages.h"
 #include "platform/QXText.h"
 
@@ -60,6 +61,26 @@ QXCompositeLayer QXLayersController::shownStack() const {
     for (const QXLayer::Ptr& layer : m_active.layers())
         if (!layer->isSelected())
             stack.layers().push_back(layer);
+    return stack;
+}
+
+QXCompositeLayer QXLayersController::dumpStack() const {
+    static constexpr std::u16string_view kCapsLock = u"control_buttons_caps_lock";
+    static constexpr std::u16string_view kLockLayers[] = {kCapsLock, u"control_buttons_num_lock",
+                                                          u"control_buttons_scroll_lock"};
+    QXCompositeLayer stack;
+    for (const QXLayer::Ptr& layer : m_active.layers())
+        if (std::find(std::begin(kLockLayers), std::end(kLockLayers), layer->identifier()) ==
+            std::end(kLockLayers))
+            stack.layers().push_back(layer);
+    const QXLayersItem::Ptr control = m_tree.find(u"control_buttons");
+    QXLayer::Ptr caps = control ? findItem(control->children(), kCapsLock).dynamicCast<QXLayer>()
+                                : QXLayer::Ptr();
+    if (caps)
+        stack.layers().push_back(caps);
+    else
+        QXLog::warning(QXLog::kModel, "the dumped files show no Caps Lock indicator: the layer "
+                                      "control_buttons_caps_lock is missing from control_buttons");
     return stack;
 }
 

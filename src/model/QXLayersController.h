@@ -39,6 +39,10 @@ public:
     QXCompositeLayer pictureStack() const;
     // The selected layers, then the active ones that are not selected.
     QXCompositeLayer shownStack() const;
+    // What the keyboard's files written to a folder show: the active layers without the
+    // lock layers of "control_buttons", then that group's Caps Lock layer, whatever the
+    // lock states are. Its pictures need not be loaded (they may not be shown).
+    QXCompositeLayer dumpStack() const;
 
     // Evaluates every item's conditions again and rebuilds when anything changed.
     void reevaluate();

@@ -2,6 +2,7 @@
 
 #include "platform/QXFiles.h"
 #include "platform/QXKeyboardLayouts.h"
+#include "platform/QXLog.h"
 #include "platform/QXText.h"
 #include "store/QXXmlDocument.h"
 
@@ -74,8 +75,8 @@ const QXXkbLayoutSource::Layout* QXXkbLayoutSource::layoutOf(uint32_t handle) co
 }
 
 std::u16string QXXkbLayoutSource::languageName(uint32_t layout) {
-    const QXKeyboardLayouts::LayoutInfo* info = QXKeyboardLayouts::findHandle(layout);
-    return info ? widen(info->language) : std::u16string();
+    const QXKeyboardLayouts::LanguageInfo* language = languageOf(layout);
+    return language ? widen(language->name) : std::u16string();
 }
 
 std::u16string QXXkbLayoutSource::layoutName(uint32_t handle) {
@@ -93,14 +94,36 @@ std::u16string QXXkbLayoutSource::layoutName(uint32_t handle) {
                                       : fromUtf8(it->second);
 }
 
-std::u16string QXXkbLayoutSource::abbreviation(uint32_t handle) {
+// Tabled handles first, so that a group whose layout is no longer installed keeps its
+// language; otherwise the installed layout's language.
+const QXKeyboardLayouts::LanguageInfo* QXXkbLayoutSource::languageOf(uint32_t handle) {
     if (const QXKeyboardLayouts::LayoutInfo* info = QXKeyboardLayouts::findHandle(handle))
-        return widen(info->abbreviation);
+        return QXKeyboardLayouts::findLocale(info->abbreviation);
+    const Layout* layout = layoutOf(handle);
+    if (!layout)
+        return nullptr;
+    return QXKeyboardLayouts::languageOf(layout->first, layout->second, registryLanguage(*layout));
+}
+
+// The registry names languages for layouts and for some variants; a variant's own language
+// counts only when its layout names none.
+std::string QXXkbLayoutSource::registryLanguage(const Layout& layout) {
     loadDescriptions();
+    auto it = m_languages.find(layout.first);
+    if (it == m_languages.end())
+        it = m_languages.find(key(layout.first, layout.second));
+    return it == m_languages.end() ? std::string() : it->second;
+}
+
+std::u16string QXXkbLayoutSource::abbreviation(uint32_t handle) {
+    if (const QXKeyboardLayouts::LanguageInfo* language = languageOf(handle))
+        return widen(language->abbreviation);
+    // A language we have no row for: its ISO code, or the layout's name.
     std::string code;
     if (const Layout* layout = layoutOf(handle)) {
-        auto it = m_languages.find(layout->first);
-        code = it != m_languages.end() ? it->second : layout->first;
+        code = registryLanguage(*layout);
+        if (code.empty())
+            code = layout->first;
     }
     std::transform(code.begin(), code.end(), code.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
@@ -108,7 +131,14 @@ std::u16string QXXkbLayoutSource::abbreviation(uint32_t handle) {
 }
 
 std::u16string QXXkbLayoutSource::decimalSeparator(uint32_t handle) {
-    return QXKeyboardLayouts::decimalSeparator(toUtf8(abbreviation(handle)));
+    if (const QXKeyboardLayouts::LanguageInfo* language = languageOf(handle))
+        return std::u16string(1, language->decimalSeparator);
+    const Layout* layout = layoutOf(handle);
+    QXLog::warning(QXLog::kModel,
+                   "the language of the keyboard layout " +
+                       (layout ? key(layout->first, layout->second) : std::string("?")) +
+                       " is not known; its Num Lock layer types \".\" on the keypad decimal key");
+    return u".";
 }
 
 // The layouts' descriptions come from the rules' list ("  de   German" under "! layout",
@@ -153,8 +183,20 @@ void QXXkbLayoutSource::loadDescriptions() {
         const TiXmlElement* name = item ? item->FirstChildElement("name") : nullptr;
         const TiXmlElement* languages = item ? item->FirstChildElement("languageList") : nullptr;
         const TiXmlElement* first = languages ? languages->FirstChildElement("iso639Id") : nullptr;
-        if (name && name->GetText() && first && first->GetText())
+        if (!name || !name->GetText())
+            continue;
+        if (first && first->GetText())
             m_languages[name->GetText()] = first->GetText();
+        const TiXmlElement* variants = layout->FirstChildElement("variantList");
+        for (const TiXmlElement* variant = variants ? variants->FirstChildElement("variant") : nullptr;
+             variant; variant = variant->NextSiblingElement("variant")) {
+            const TiXmlElement* vItem = variant->FirstChildElement("configItem");
+            const TiXmlElement* vName = vItem ? vItem->FirstChildElement("name") : nullptr;
+            const TiXmlElement* vLanguages = vItem ? vItem->FirstChildElement("languageList") : nullptr;
+            const TiXmlElement* vFirst = vLanguages ? vLanguages->FirstChildElement("iso639Id") : nullptr;
+            if (vName && vName->GetText() && vFirst && vFirst->GetText())
+                m_languages[key(name->GetText(), vName->GetText())] = vFirst->GetText();
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/QXLanguageLayers.h"
+#include "platform/QXKeyboardLayouts.h"
 
 #include <map>
 #include <memory>
@@ -37,6 +38,8 @@ public:
 
 private:
     const Layout* layoutOf(uint32_t handle) const;
+    const QXKeyboardLayouts::LanguageInfo* languageOf(uint32_t handle);
+    std::string registryLanguage(const Layout& layout);
     xkb_keymap* keymap(uint32_t handle);
     void loadDescriptions();
 
@@ -47,5 +50,6 @@ private:
     std::map<uint32_t, xkb_keymap*> m_keymaps; // compiled on first use; null when it failed
     bool m_descriptionsLoaded = false;
     std::map<std::string, std::string> m_descriptions; // "de" or "de(nodeadkeys)" → "German"
-    std::map<std::string, std::string> m_languages;    // "de" → "ger"
+    // "de" → "deu"; variants that name a language of their own: "es(cat)" → "cat"
+    std::map<std::string, std::string> m_languages;
 };

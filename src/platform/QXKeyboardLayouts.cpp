@@ -1,6 +1,8 @@
 #include "platform/QXKeyboardLayouts.h"
 
+#include <cctype>
 #include <string>
+#include <utility>
 
 namespace QXKeyboardLayouts {
 
@@ -65,6 +67,100 @@ constexpr LayoutInfo kLayouts[] = {
     {"tw", "", 0x04040404, "CHT", "Chinese (Traditional, Taiwan)"},
 };
 
+// Each language and region the layouts are made for, with the abbreviation and the decimal
+// separator that region uses. The first row of a language is its main one.
+constexpr LanguageInfo kLanguages[] = {
+    {"eng", "", "ENU", "English (United States)", u'.'},
+    {"eng", "", "ENG", "English (United Kingdom)", u'.'},
+    {"eng", "", "ENI", "English (Ireland)", u'.'},
+    {"eng", "", "ENC", "English (Canada)", u'.'},
+    {"deu", "ger", "DEU", "German (Germany)", u','},
+    {"deu", "ger", "DEA", "German (Austria)", u','},
+    {"deu", "ger", "DES", "German (Switzerland)", u'.'},
+    {"fra", "fre", "FRA", "French (France)", u','},
+    {"fra", "fre", "FRB", "French (Belgium)", u','},
+    {"fra", "fre", "FRC", "French (Canada)", u','},
+    {"fra", "fre", "FRS", "French (Switzerland)", u'.'},
+    {"nld", "dut", "NLD", "Dutch (Netherlands)", u','},
+    {"spa", "", "ESN", "Spanish (Spain)", u','},
+    {"spa", "", "ESM", "Spanish (Mexico)", u'.'},
+    {"cat", "", "CAT", "Catalan (Catalan)", u','},
+    {"ita", "", "ITA", "Italian (Italy)", u','},
+    {"por", "", "PTG", "Portuguese (Portugal)", u','},
+    {"por", "", "PTB", "Portuguese (Brazil)", u','},
+    {"swe", "", "SVE", "Swedish (Sweden)", u','},
+    {"nor", "nob", "NOR", "Norwegian Bokmål (Norway)", u','},
+    {"dan", "", "DAN", "Danish (Denmark)", u','},
+    {"fin", "", "FIN", "Finnish (Finland)", u','},
+    {"isl", "ice", "ISL", "Icelandic (Iceland)", u','},
+    {"fao", "", "FOS", "Faroese (Faroe Islands)", u','},
+    {"pol", "", "PLK", "Polish (Poland)", u','},
+    {"ces", "cze", "CSY", "Czech (Czech Republic)", u','},
+    {"slk", "slo", "SKY", "Slovak (Slovakia)", u','},
+    {"hun", "", "HUN", "Hungarian (Hungary)", u','},
+    {"slv", "", "SLV", "Slovenian (Slovenia)", u','},
+    {"hrv", "", "HRV", "Croatian (Croatia)", u','},
+    {"bos", "", "BSB", "Bosnian (Latin, Bosnia and Herzegovina)", u','},
+    {"srp", "", "SRB", "Serbian (Cyrillic, Serbia)", u','},
+    {"srp", "", "SRL", "Serbian (Latin, Serbia)", u','},
+    {"mkd", "mac", "MKI", "Macedonian (North Macedonia)", u','},
+    {"sqi", "alb", "SQI", "Albanian (Albania)", u','},
+    {"bul", "", "BGR", "Bulgarian (Bulgaria)", u','},
+    {"ron", "rum", "ROM", "Romanian (Romania)", u','},
+    {"est", "", "ETI", "Estonian (Estonia)", u','},
+    {"lav", "", "LVI", "Latvian (Latvia)", u','},
+    {"lit", "", "LTH", "Lithuanian (Lithuania)", u','},
+    {"ell", "gre", "ELL", "Greek (Greece)", u','},
+    {"mlt", "", "MLT", "Maltese (Malta)", u'.'},
+    {"tur", "", "TRK", "Turkish (Turkey)", u','},
+    {"aze", "", "AZE", "Azerbaijani (Latin, Azerbaijan)", u','},
+    {"heb", "", "HEB", "Hebrew (Israel)", u'.'},
+    {"ara", "", "ARA", "Arabic (Saudi Arabia)", u'.'},
+    {"fas", "per", "FAR", "Persian (Iran)", u'.'},
+    {"urd", "", "URD", "Urdu (Pakistan)", u'.'},
+    {"hin", "", "HIN", "Hindi (India)", u'.'},
+    {"ben", "", "BNB", "Bangla (Bangladesh)", u'.'},
+    {"rus", "", "RUS", "Russian (Russia)", u','},
+    {"ukr", "", "UKR", "Ukrainian (Ukraine)", u','},
+    {"bel", "", "BEL", "Belarusian (Belarus)", u','},
+    {"kat", "geo", "KAT", "Georgian (Georgia)", u','},
+    {"hye", "arm", "HYE", "Armenian (Armenia)", u'.'},
+    {"kaz", "", "KKZ", "Kazakh (Kazakhstan)", u','},
+    {"kir", "", "KYR", "Kyrgyz (Kyrgyzstan)", u','},
+    {"uzb", "", "UZB", "Uzbek (Latin, Uzbekistan)", u','},
+    {"tgk", "", "TAJ", "Tajik (Cyrillic, Tajikistan)", u','},
+    {"tuk", "", "TUK", "Turkmen (Turkmenistan)", u','},
+    {"mon", "", "MON", "Mongolian (Cyrillic, Mongolia)", u'.'},
+    {"vie", "", "VIT", "Vietnamese (Vietnam)", u','},
+    {"tha", "", "THA", "Thai (Thailand)", u'.'},
+    {"ind", "", "IND", "Indonesian (Indonesia)", u','},
+    {"msa", "may", "MSL", "Malay (Malaysia)", u'.'},
+    {"jpn", "", "JPN", "Japanese (Japan)", u'.'},
+    {"kor", "", "KOR", "Korean (Korea)", u'.'},
+    {"zho", "chi", "CHS", "Chinese (Simplified, China)", u'.'},
+    {"zho", "chi", "CHT", "Chinese (Traditional, Taiwan)", u'.'},
+};
+
+// Layouts that have no row of their own above, by the language they are for.
+constexpr std::pair<std::string_view, std::string_view> kLayoutLanguages[] = {
+    {"al", "sqi"}, {"am", "hye"}, {"ara", "ara"}, {"au", "eng"}, {"az", "aze"},
+    {"ba", "bos"}, {"bd", "ben"}, {"fo", "fao"}, {"ge", "kat"}, {"id", "ind"},
+    {"in", "hin"}, {"ir", "fas"}, {"kg", "kir"}, {"kz", "kaz"}, {"md", "ron"},
+    {"me", "srp"}, {"mk", "mkd"}, {"mn", "mon"}, {"mt", "mlt"}, {"my", "msa"},
+    {"pk", "urd"}, {"th", "tha"}, {"tj", "tgk"}, {"tm", "tuk"}, {"uz", "uzb"},
+    {"vn", "vie"}, {"za", "eng"},
+};
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
 std::string_view trim(std::string_view s) {
     const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
     while (!s.empty() && space(s.front()))
@@ -102,16 +198,51 @@ std::vector<std::string> splitList(std::string_view list) {
 
 } // namespace
 
+const LanguageInfo* findLocale(std::string_view abbreviation) {
+    for (const LanguageInfo& info : kLanguages)
+        if (abbreviation == info.abbreviation)
+            return &info;
+    return nullptr;
+}
+
+const LanguageInfo* findLanguage(std::string_view iso639) {
+    iso639 = trim(iso639);
+    if (iso639.empty())
+        return nullptr;
+    for (const LanguageInfo& info : kLanguages)
+        if (equalsIgnoringCase(iso639, info.iso639) || equalsIgnoringCase(iso639, info.iso639Alt))
+            return &info;
+    return nullptr;
+}
+
+std::string_view languageOfLayout(std::string_view layout) {
+    std::string_view variant;
+    splitVariant(layout, variant);
+    if (const LayoutInfo* row = findLayout(layout))
+        if (const LanguageInfo* language = findLocale(row->abbreviation))
+            return language->iso639;
+    for (const auto& [name, iso639] : kLayoutLanguages)
+        if (layout == name)
+            return iso639;
+    return {};
+}
+
+const LanguageInfo* languageOf(std::string_view layout, std::string_view variant,
+                               std::string_view registryLanguage) {
+    splitVariant(layout, variant);
+    if (const LayoutInfo* row = findLayout(layout, variant))
+        return findLocale(row->abbreviation);
+    // A variant types the language of its layout: "se(nodeadkeys)" is Swedish as "se" is.
+    if (const LayoutInfo* row = findLayout(layout))
+        return findLocale(row->abbreviation);
+    if (const LanguageInfo* language = findLanguage(registryLanguage))
+        return language;
+    return findLanguage(languageOfLayout(layout));
+}
+
 std::u16string decimalSeparator(std::string_view abbreviation) {
-    // Languages whose numbers are written with a decimal comma.
-    static constexpr std::string_view kComma[] = {
-        "DEU", "DEA", "FRA", "FRB", "FRC", "FRS", "NLD", "ESN", "ITA", "PTG", "PTB", "SVE",
-        "NOR", "DAN", "FIN", "ISL", "PLK", "CSY", "SKY", "HUN", "SLV", "HRV", "SRB", "SRL",
-        "BGR", "ROM", "ETI", "LVI", "LTH", "ELL", "TRK", "RUS", "UKR", "BEL"};
-    for (std::string_view comma : kComma)
-        if (comma == abbreviation)
-            return u",";
-    return u".";
+    const LanguageInfo* language = findLocale(abbreviation);
+    return std::u16string(1, language ? language->decimalSeparator : u'.');
 }
 
 std::span<const LayoutInfo> tabledLayouts() {

@@ -39,9 +39,38 @@ uint32_t layoutHandle(std::string_view layout, std::string_view variant = {});
 // empty) xor-folded to 28 bits. Stable across runs and systems.
 uint32_t syntheticHandle(std::string_view layout, std::string_view variant);
 
+// A language as the language layers name it: one row per language and region the layouts
+// are made for. The program's own table, so the result does not depend on which locales a
+// system has generated.
+struct LanguageInfo {
+    const char* iso639;       // ISO 639-2 code as xkeyboard-config writes it, "swe"
+    const char* iso639Alt;    // the other ISO 639-2 form where there are two ("ger"), else ""
+    const char* abbreviation; // the three-letter abbreviation, "SVE"
+    const char* name;         // English name with the region, "Swedish (Sweden)"
+    char16_t decimalSeparator; // u',' or u'.'
+};
+
+// The row of an abbreviation ("DES"); nullptr when not tabled.
+const LanguageInfo* findLocale(std::string_view abbreviation);
+
+// The main row of an ISO 639 language ("spa" → "ESN", Spanish as written in Spain);
+// nullptr when not tabled.
+const LanguageInfo* findLanguage(std::string_view iso639);
+
+// The language a layout is for, by our own table of layout names ("se" → "swe"): the
+// fallback when the keyboard registry's description is missing. Empty when unknown.
+std::string_view languageOfLayout(std::string_view layout);
+
+// The language of a layout and variant, for its abbreviation and its decimal separator:
+// the row tabled for the pair, else the row of the layout's own language and region (every
+// variant of "se" is Swedish, of "es" Spanish, of "ch" Swiss German), else the language the
+// registry gives for the layout (registryLanguage, an ISO 639 code; may be empty), else the
+// language of our own table of layout names. nullptr when none of these is known.
+const LanguageInfo* languageOf(std::string_view layout, std::string_view variant,
+                               std::string_view registryLanguage = {});
+
 // The decimal separator of a language, by its three-letter abbreviation ("DEU" → ",");
-// "." for languages not tabled. The program's own table, so the result does not depend on
-// which locales a system has generated.
+// "." for languages not tabled.
 std::u16string decimalSeparator(std::string_view abbreviation);
 
 // The X server's keyboard configuration as published in the root window's

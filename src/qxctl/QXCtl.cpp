@@ -246,7 +246,7 @@ int dump(Session& session, const std::string& dir) {
         for (int pass = 0; pass < 2; ++pass) {
             state.modifiers = pass == 0 ? 0 : kShift;
             controller.reevaluate();
-            QXCompositeLayer stack = controller.pictureStack();
+            QXCompositeLayer stack = controller.dumpStack();
             std::vector<QXBitmapView>& views = pass == 0 ? normal : shift;
             for (size_t key = 0; key < keys; ++key) {
                 QXButton* button = stack.getButton(key);

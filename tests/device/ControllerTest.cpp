@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <cstring>
+#include <functional>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -235,6 +236,46 @@ TEST_F(ControllerTest, TheSleepKeeperHoldsTheKeyboardAwakeNearTheDelayAndWakesIt
 
     m_device->disconnect();
     EXPECT_EQ(m_controller->sleepStep(), std::nullopt) << "no keyboard, no timer";
+}
+
+// A sleeping keyboard wakes with the first key event, whoever saw it: the hook (a key,
+// or a modifier or lock change) or the keyboard's own key report. The pointer has no such
+// message; it waits for the keeper's slower look.
+TEST_F(ControllerTest, AnyKeyEventWakesASleepingKeyboardAtOnce) {
+    connect();
+    int client = -1; // the keyboard's side of its key-report interface
+    const std::vector<std::pair<std::string, std::function<void()>>> wakers = {
+        {"a key the hook saw", [&] { m_dispatch.Send(QXM_HOOK_KEY, 0, 0x41); }},
+        {"a modifier the hook saw", [&] { m_dispatch.Send(QXM_HOOK_MODIFIERS, 4, 0x10); }},
+        {"a key the keyboard reported", [&] {
+             if (client < 0)
+                 client = ::accept(m_sockets[1], nullptr, nullptr);
+             std::vector<uint8_t> report(16, 0);
+             report[1] = 0x08; // key 3 down
+             ASSERT_EQ(::send(client, report.data(), report.size(), MSG_NOSIGNAL), 16);
+         }},
+    };
+    unsigned brightness = 10;
+    for (const auto& [what, wake] : wakers) {
+        // A keeper of its own each time: the last key event of the previous round is recent.
+        m_controller.reset();
+        m_controller = std::make_unique<QXDeviceController>(*m_device, *m_layers,
+                                                            [this] { return m_idle; });
+        m_controller->setPause([] {});
+        m_idle = 421;
+        EXPECT_EQ(m_controller->sleepStep(), std::chrono::milliseconds(1000)) << what;
+        ASSERT_TRUE(m_controller->asleep()) << what;
+        flush(++brightness); // the command file holds something else now
+
+        wake();
+        EXPECT_TRUE(waitFor([&] { return !m_controller->asleep(); })) << what << " wakes it";
+        EXPECT_TRUE(fileIs("order.sys", "s0420")) << what << ": the sleep command is re-armed";
+        EXPECT_GT(m_controller->sleepStep(), std::chrono::milliseconds(1000))
+            << what << ": the key counts as input although the system's idle time says 421 s";
+        EXPECT_FALSE(m_controller->asleep()) << what;
+    }
+    if (client >= 0)
+        ::close(client);
 }
 
 } // namespace

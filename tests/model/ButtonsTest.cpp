@@ -1,5 +1,6 @@
 #include "model/QXKeyTable.h"
 #include "model/QXLayersItem.h"
+#include "platform/QXText.h"
 #include "store/QXPropertyList.h"
 
 #include <gtest/gtest.h>
@@ -52,9 +53,24 @@ TEST(Buttons, NumbersKeepTheirLowByteAndJunkReadsAsZero) {
     EXPECT_EQ(layer->getButton(kEscape)->scanCode, 59);
     EXPECT_EQ(layer->getButton(kF1)->actionCode, 0);
     EXPECT_EQ(layer->getButton(kF1)->scanCode, 0) << "an <integer> reads as the word \"integer\"";
-    auto escape = written(*layer)->findChild(u"Buttons")->findChild(u"Escape");
+    auto writtenButtons = written(*layer)->findChild(u"Buttons");
+    ASSERT_TRUE(writtenButtons);
+    auto escape = writtenButtons->findChild(u"Escape");
+    ASSERT_TRUE(escape);
     EXPECT_EQ(escape->childValue(u"ActionCode"), u"44");
     EXPECT_EQ(escape->childValue(u"ScanCode"), u"059") << "written back as it was read";
+
+    // The editor's codes keep their low byte too: 255 is a code of its own, 256 none.
+    for (const auto& [code, kept] : std::vector<std::pair<int, int>>{
+             {255, 255}, {256, 0}, {0x1FF, 255}, {0x12A, 0x2A}}) {
+        layer->setActionCode(kEscape, code);
+        EXPECT_EQ(layer->getButton(kEscape)->actionCode, kept) << "code " << code;
+        auto again = written(*layer)->findChild(u"Buttons");
+        ASSERT_TRUE(again && again->findChild(u"Escape"));
+        EXPECT_EQ(again->findChild(u"Escape")->childValue(u"ActionCode"),
+                  kept ? fromUtf8(std::to_string(kept)) : std::u16string())
+            << "code " << code << " as written";
+    }
 }
 
 TEST(Buttons, OnlyAssignedButtonsAreWrittenAndAnActionCodeAloneIsNotAnAssignment) {
@@ -85,14 +101,21 @@ TEST(Buttons, PluginAssignmentsNobodyCanRunAreSavedBackUnchanged) {
     const QXButton* f1 = layer->getButton(kF1);
     ASSERT_TRUE(f1->view && f1->action);
     EXPECT_EQ(f1->view->keyIndex(), int(kF1));
-    auto entry = written(*layer)->findChild(u"Buttons")->findChild(u"F1");
+    auto writtenButtons = written(*layer)->findChild(u"Buttons");
+    ASSERT_TRUE(writtenButtons);
+    auto entry = writtenButtons->findChild(u"F1");
+    ASSERT_TRUE(entry);
     auto view = entry->findChild(u"ViewPlugin");
     ASSERT_TRUE(view);
     EXPECT_EQ(view->childValue(u"PluginID"), u"Mail");
     EXPECT_EQ(view->childValue(u"SubPluginID"), u"pop3.view");
-    EXPECT_EQ(view->findChild(u"PluginProperties")->childValue(u"Server"), u"mail.example");
-    EXPECT_EQ(entry->findChild(u"ActionPlugin")->childValue(u"PluginID"), u"Nowhere");
-    EXPECT_FALSE(entry->findChild(u"ActionPlugin")->findChild(u"PluginProperties"));
+    auto properties = view->findChild(u"PluginProperties");
+    ASSERT_TRUE(properties);
+    EXPECT_EQ(properties->childValue(u"Server"), u"mail.example");
+    auto action = entry->findChild(u"ActionPlugin");
+    ASSERT_TRUE(action);
+    EXPECT_EQ(action->childValue(u"PluginID"), u"Nowhere");
+    EXPECT_FALSE(action->findChild(u"PluginProperties"));
 }
 
 TEST(Buttons, AViewWinsOverAPictureFile) {

@@ -98,7 +98,9 @@ TEST_F(ConditionsTest, EveryStoredTypeReadsWritesAndReadsBackTheSame) {
     writeConditions(list, first);
     writeConditions(list, second);
     auto a = first.findChild(u"Conditions"), b = second.findChild(u"Conditions");
+    ASSERT_TRUE(a && b);
     ASSERT_EQ(a->children().size(), 5u);
+    ASSERT_EQ(b->children().size(), 5u);
     EXPECT_NE(a->children()[0]->name(), b->children()[0]->name())
         << "entry names are new GUIDs at every save";
     EXPECT_EQ(a->children()[0]->childValue(u"PCLayoutID"), u"04070407");

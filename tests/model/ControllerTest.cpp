@@ -169,6 +169,36 @@ TEST_F(ControllerTest, ConnectingTheKeyboardAndHoldingShiftSwitchLayers) {
     EXPECT_FALSE(shift->isActive());
 }
 
+// The files dumped to a folder show the active layers without the three lock layers, and
+// the Caps Lock layer after all of them, whichever locks are on.
+TEST_F(ControllerTest, TheDumpLeavesOutTheLockLayersAndAddsCapsLockLast) {
+    auto ids = [](const QXCompositeLayer& stack) {
+        std::vector<std::u16string> out;
+        for (const QXLayer::Ptr& l : stack.layers())
+            out.push_back(l->identifier());
+        return out;
+    };
+    layer(m_user, u"mine")->getButton(kKey5)->keystroke = u"m";
+    auto control = makeQX<QXLayersGroup>(u"control_buttons");
+    m_system->children().push_back(control);
+    layer(m_system, u"background")->getButton(kKey6)->keystroke = u"b";
+    layer(control, u"control_buttons_caps_lock")->addCondition(makeQX<QXLockCondition>(0x10));
+    layer(control, u"control_buttons_num_lock"); // no condition left: always active
+    layer(control, u"control_buttons_scroll_lock")->addCondition(makeQX<QXLockCondition>(0x80));
+    const std::vector<std::u16string> dumped = {u"mine", u"background", u"control_buttons_caps_lock"};
+
+    QXLayersController controller(m_tree, m_dispatch);
+    controller.reevaluate();
+    EXPECT_EQ(ids(controller.activeStack()),
+              (std::vector<std::u16string>{u"mine", u"control_buttons_num_lock", u"background"}));
+    EXPECT_EQ(ids(controller.dumpStack()), dumped) << "Caps Lock off: added all the same";
+
+    m_state.modifiers = 0x10 | 0x80;
+    controller.reevaluate();
+    EXPECT_EQ(controller.activeStack().layers().size(), 5u);
+    EXPECT_EQ(ids(controller.dumpStack()), dumped) << "Caps Lock on: once, and last";
+}
+
 TEST_F(ControllerTest, OnlyKeysWhoseWinnerChangedAreAnnounced) {
     auto base = layer(m_system, u"base");
     for (size_t i = 0; i < QXKeyTable::keyCount(); ++i)

@@ -59,8 +59,11 @@ TEST(ItemList, FlattenWalksDepthFirstAndEmptyGroupsGiveNothing) {
     auto all = flatten(top, [](const QXLayersItem&) { return true; });
     EXPECT_EQ(ids(all), (std::vector<std::u16string>{u"t1", u"o1", u"i1", u"i2", u"o2", u"t2"}));
 
-    findItem(inner->children(), u"i2")->activate();
-    findItem(top, u"t2")->activate();
+    auto i2 = findItem(inner->children(), u"i2");
+    auto t2 = findItem(top, u"t2");
+    ASSERT_TRUE(i2 && t2);
+    i2->activate();
+    t2->activate();
     outer->activate(); // a group's own bit does not bring in its layers
     auto active = flatten(top, [](const QXLayersItem& i) { return i.isActive(); });
     EXPECT_EQ(ids(active), (std::vector<std::u16string>{u"i2", u"t2"}));
@@ -94,8 +97,9 @@ TEST(Items, GroupsAndLayersRoundTripThroughTheirNodes) {
     group->children() = {first, layer(u"l2")};
     group->saveTo(root);
 
+    ASSERT_TRUE(root.findChild(u"g"));
     QXLayersItem::Ptr back = createItem(*root.findChild(u"g"));
-    ASSERT_TRUE(back->isGroup());
+    ASSERT_TRUE(back && back->isGroup());
     EXPECT_EQ(back->displayName(), u"Group");
     ASSERT_EQ(ids(back->children()), (std::vector<std::u16string>{u"l1", u"l2"}));
     auto l1 = back->children()[0].dynamicCast<QXLayer>();

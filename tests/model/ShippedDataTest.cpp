@@ -175,6 +175,7 @@ TEST(ShippedItems, ControlButtonsLightEachLockKeyWhileItsLockIsOn) {
         ASSERT_EQ(childNames(buttons), std::vector<std::u16string>{std::u16string(locks[i].key)})
             << what;
         QXPtr<QXImage> lit = keyPicture(*buttons->children()[0]);
+        ASSERT_TRUE(defaults->findChild(locks[i].key)) << what;
         QXPtr<QXImage> plain = keyPicture(*defaults->findChild(locks[i].key));
         ASSERT_TRUE(lit && plain) << what;
         EXPECT_GT(meanBrightness(*lit), meanBrightness(*plain) + 5)

@@ -137,8 +137,9 @@ TEST_F(TreeTest, AMissingButtonSetIsAddedWithoutTouchingTheRest) {
     QXLayerTree again = start();
     EXPECT_EQ(ids(again.userLayers()->children()),
               (std::vector<std::u16string>{mine->identifier(), u"default_buttons"}));
-    EXPECT_EQ(again.find(mine->identifier()).dynamicCast<QXLayer>()->getButton(kF1)->keystroke,
-              u"mine");
+    auto mineAgain = again.find(mine->identifier()).dynamicCast<QXLayer>();
+    ASSERT_TRUE(mineAgain);
+    EXPECT_EQ(mineAgain->getButton(kF1)->keystroke, u"mine");
 }
 
 TEST_F(TreeTest, PicturesAreDecodedOnlyWhileShownAndNeverShownOnesAreNotTouched) {
@@ -152,16 +153,18 @@ TEST_F(TreeTest, PicturesAreDecodedOnlyWhileShownAndNeverShownOnesAreNotTouched)
     EXPECT_EQ(QXImage::decodeCount(), decodedBefore) << "reading the profile decodes nothing";
 
     auto defaults = tree.find(u"default_buttons").dynamicCast<QXLayer>();
+    ASSERT_TRUE(defaults);
     QXButton* f1 = defaults->getButton(kF1);
     f1->show();
     EXPECT_EQ(QXImage::decodeCount(), decodedBefore + 1);
-    ASSERT_TRUE(f1->image->isLoaded());
+    ASSERT_TRUE(f1->image && f1->image->isLoaded());
     EXPECT_EQ(f1->image->getWidth(), 48u) << "a 96 x 96 picture is scaled to the key";
     f1->hide();
     EXPECT_FALSE(f1->image->isLoaded()) << "an unchanged picture is released when hidden";
 
     defaults->setPicture(kF1, solid(1, 2, 3));
     defaults->getButton(kF1)->hide();
+    ASSERT_TRUE(defaults->getButton(kF1)->image);
     EXPECT_TRUE(defaults->getButton(kF1)->image->isLoaded()) << "unsaved pixels stay";
     exit(tree);
 
@@ -178,10 +181,9 @@ TEST_F(TreeTest, ProfileListingAnItemWhoseFolderIsGoneKeepsAnEmptyLayer) {
     exit(start());
     fs::remove_all(inProfile("user_layers/default_buttons"));
     QXLayerTree tree = start();
-    auto defaults = tree.find(u"default_buttons");
-    ASSERT_TRUE(defaults);
-    EXPECT_FALSE(defaults->isGroup());
-    EXPECT_FALSE(defaults.dynamicCast<QXLayer>()->getButton(kEscape)->isAssigned());
+    auto defaults = tree.find(u"default_buttons").dynamicCast<QXLayer>();
+    ASSERT_TRUE(defaults) << "still a layer";
+    EXPECT_FALSE(defaults->getButton(kEscape)->isAssigned());
 }
 
 TEST(LayoutPicture, AnEmptyLayerGivesTheTemplateWithBlackSquares) {

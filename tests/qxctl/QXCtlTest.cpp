@@ -8,6 +8,7 @@
 #include "support/QXTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <regex>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -123,6 +124,47 @@ TEST_F(QXCtlTest, SyncOfAnEmptyFolderIsAFirstStartFollowedByAnExit) {
     EXPECT_EQ(pictures, 113);
     EXPECT_TRUE(fs::exists(empty / "Layers" / "system_layers" / "control_buttons" /
                            "control_buttons_num_lock" / "NumLock.png"));
+}
+
+// The dumped files show the profile's layers without the lock layers, with the Caps Lock
+// layer added whatever the locks are: here Caps Lock is off, and Num Lock's layer has lost
+// its condition (it is always active), and the default buttons leave both keys free.
+TEST_F(QXCtlTest, DumpLeavesOutTheLockLayersAndAddsTheCapsLockLayer) {
+    const fs::path profile = m_dir / "fresh";
+    fs::create_directories(profile);
+    ProgramResult synced = qxctl({"--profile", profile.string(), "sync"}, false);
+    ASSERT_EQ(synced.exitStatus, 0) << synced.err;
+    const fs::path defaults = profile / "Layers" / "user_layers" / "default_buttons";
+    ASSERT_TRUE(fs::remove(defaults / "CapsLock.png"));
+    ASSERT_TRUE(fs::remove(defaults / "NumLock.png"));
+    const fs::path numLayer = profile / "Layers" / "system_layers" / "control_buttons" /
+                              "control_buttons_num_lock" / "Layer.plist";
+    const std::string withCondition = readFile(numLayer);
+    const std::string always = std::regex_replace(
+        withCondition, std::regex(R"(<key>Conditions</key>\s*<dict>\s*<key>[^<]*</key>\s*<dict>[\s\S]*?</dict>\s*</dict>)"),
+        "");
+    ASSERT_NE(always, withCondition) << "the Num Lock layer's condition is taken out";
+    qxtest::writeFile(numLayer, always);
+    EXPECT_NE(qxctl({"--profile", profile.string(), "state"}, false)
+                  .out.find("control_buttons_num_lock\tNum Lock on\tactive"),
+              std::string::npos)
+        << "Num Lock's layer is active";
+
+    ProgramResult dumped = qxctl({"--profile", profile.string(), "dump", (m_dir / "dump").string()}, false);
+    ASSERT_EQ(dumped.exitStatus, 0) << dumped.err;
+    auto file = [&](const char* state, std::u16string_view key) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%03d.sys",
+                      QXKeyTable::key(QXKeyTable::findKeyByName(key).value()).displayNumber);
+        return m_dir / "dump" / "Tessera" / state / name;
+    };
+    for (const char* state : {"normal", "shift"}) {
+        EXPECT_EQ(fs::file_size(file(state, u"CapsLock")), 4608u)
+            << state << ": the Caps Lock layer shows although Caps Lock is off";
+        EXPECT_FALSE(fs::exists(file(state, u"NumLock")))
+            << state << ": the active Num Lock layer is left out";
+        EXPECT_TRUE(fs::exists(file(state, u"Escape"))) << state;
+    }
 }
 
 TEST_F(QXCtlTest, LayerImageAndLayerFromImageRoundTripALayer) {

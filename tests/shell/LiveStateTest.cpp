@@ -1,5 +1,6 @@
 #include "app/QXEditorFolderWatcher.h"
 #include "app/QXLiveSystemState.h"
+#include "model/QXLayersController.h"
 #include "platform/QXDispatch.h"
 #include "platform/QXMessages.h"
 #include "support/QXTestSupport.h"
@@ -42,6 +43,57 @@ TEST(LiveSystemState, InstalledLayoutsAndTheCurrentGroupComeFromTheServer) {
     EXPECT_TRUE(state.isKeyboardConnected());
     state.setKeyboardModifiers(0x40);
     EXPECT_EQ(state.modifierState() & 0x40, 0x40u) << "the keyboard's Num Lock counts";
+}
+
+// The layouts may be reordered while the program runs: a language layer follows the
+// layout that is current now, not the group number it had at start.
+TEST(LiveSystemState, AGermanLayerShowsExactlyWhileGermanIsCurrentAfterTheLayoutsAreReordered) {
+    if (!qxtest::QXXvfb::available())
+        GTEST_SKIP() << "Xvfb is not installed";
+    qxtest::QXXvfb xvfb({"us,de", false});
+    ASSERT_EQ(xvfb.error(), "");
+    QXLiveSystemState state;
+    QXSystemState::setCurrent(&state);
+    struct Restore {
+        ~Restore() { QXSystemState::setCurrent(nullptr); }
+    } restore;
+
+    constexpr uint32_t kGerman = 0x04070407;
+    QXLayerTree tree;
+    auto german = makeQX<QXLayersGroup>(u"04070407");
+    german->addCondition(makeQX<QXSysLayoutCondition>(kGerman));
+    auto layer = makeQX<QXLayer>(u"DEU-Main");
+    layer->getButton(0)->keystroke = u"ä";
+    german->children().push_back(layer);
+    tree.topLevel().push_back(german);
+    QXDispatch dispatch;
+    QXLayersController controller(tree, dispatch);
+    // Locks a group, then re-evaluates as the hook's 2031 makes the program do, until the
+    // current layout is the expected one; true when the German layer shows then.
+    auto germanShowsIn = [&](unsigned group, uint32_t current) {
+        if (!lockXkbGroup(group))
+            return false;
+        qxtest::waitFor([&] {
+            dispatch.Send(QXM_HOOK_LANGUAGE);
+            return state.currentLayout() == current;
+        });
+        EXPECT_EQ(state.currentLayout(), current) << "group " << group;
+        return controller.pictureStack().winner(0) == layer;
+    };
+    constexpr uint32_t kUs = 0x04090409;
+    EXPECT_FALSE(germanShowsIn(0, kUs)) << "US first";
+    EXPECT_TRUE(germanShowsIn(1, kGerman)) << "German second";
+
+    const auto reordered = qxtest::runProgram(
+        {"/bin/sh", "-c", "setxkbmap -display \"$DISPLAY\" -layout de,us"});
+    ASSERT_EQ(reordered.exitStatus, 0) << reordered.err;
+    ASSERT_TRUE(qxtest::waitFor([&] { return state.layouts() == std::vector<uint32_t>{kGerman, kUs}; }))
+        << "the new order is read from the server";
+    EXPECT_EQ(state.layoutIndex(kGerman), 0);
+
+    EXPECT_TRUE(germanShowsIn(0, kGerman)) << "group 0 is German now";
+    EXPECT_FALSE(germanShowsIn(1, kUs)) << "group 1 is US now";
+    EXPECT_TRUE(germanShowsIn(0, kGerman)) << "and back to German";
 }
 
 TEST(LiveSystemState, WithoutADisplayEverythingIsUnknownAndNothingBreaks) {
