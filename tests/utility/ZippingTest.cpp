@@ -159,13 +159,16 @@ TEST_F(ZippingTest, RefusesAFileThatIsAlsoAFolder) {
 }
 
 TEST_F(ZippingTest, RefusesArchivesAnnouncingMoreThanOneGiB) {
-    buildArchive(m_zip, {{"a.bin", std::string(64, 'a'), 0, true},
-                         {"b.bin", std::string(64, 'b'), 0, true}});
-    // Announce 768 MiB for each entry, in the local and the central headers alike.
+    // Each entry within the 64 MiB an entry may have, together over 1 GiB.
+    std::vector<RawEntry> entries;
+    for (char c = 'a'; c < 'a' + 20; ++c)
+        entries.push_back({std::string(1, c) + ".bin", std::string(64, c), 0, true});
+    buildArchive(m_zip, entries);
+    // Announce 60 MiB for each entry, in the local and the central headers alike.
     std::string bytes = qxtest::readFile(m_zip);
     auto setSize = [&](size_t at) {
         for (int i = 0; i < 4; ++i)
-            bytes[at + i] = static_cast<char>((0x30000000u >> (8 * i)) & 0xff);
+            bytes[at + i] = static_cast<char>((0x03C00000u >> (8 * i)) & 0xff);
     };
     for (size_t at = 0; (at = bytes.find("PK\x03\x04", at)) != std::string::npos; ++at)
         setSize(at + 22);
