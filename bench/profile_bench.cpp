@@ -115,4 +115,30 @@ BENCHMARK(BM_ReadLongItemOrder)
     ->Arg(10000)->Arg(40000)->Arg(80000)
     ->Unit(benchmark::kMillisecond)->Complexity();
 
+// What showing one key picture costs: the file is read, sized from its header and
+// decoded in a bounded child process, then made 24 bits over black.
+void BM_DecodeKeyPicture(benchmark::State& state) {
+    const fs::path file = fs::temp_directory_path() / "qx-bench-key.png";
+    {
+        fipImage picture(FIT_BITMAP, 48, 48, 32);
+        for (unsigned y = 0; y < 48; ++y)
+            for (unsigned x = 0; x < 48; ++x) {
+                BYTE* pixel = picture.getScanLine(y) + x * 4;
+                pixel[FI_RGBA_RED] = BYTE(x * 5);
+                pixel[FI_RGBA_GREEN] = BYTE(y * 5);
+                pixel[FI_RGBA_BLUE] = 128;
+                pixel[FI_RGBA_ALPHA] = BYTE((x + y) * 2);
+            }
+        picture.save(file.c_str());
+    }
+    for (auto _ : state) {
+        QXImage image;
+        benchmark::DoNotOptimize(image.loadFile(file));
+        fipImage copy(image);
+        benchmark::DoNotOptimize(QXImage::to24Bits(copy));
+    }
+    fs::remove(file);
+}
+BENCHMARK(BM_DecodeKeyPicture)->Unit(benchmark::kMillisecond);
+
 BENCHMARK_MAIN();
