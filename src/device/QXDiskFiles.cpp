@@ -71,7 +71,7 @@ int openForReading(const fs::path& root, const fs::path& relative, bool direct) 
 // Where a keyboard's file is refused because it is not a plain file of the disk.
 void warnRefused(const fs::path& path) {
     QXLog::warning(QXLog::kDevice, "the keyboard's file " + path.string() +
-                                       " is a link or lies behind one; it is not used");
+                                       " is a link, or lies behind a link or a file; it is not used");
 }
 
 bool writeWhole(int fd, const uint8_t* data, size_t size) {
