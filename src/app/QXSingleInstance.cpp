@@ -113,6 +113,8 @@ public:
         });
     }
     ~QXHandOverServer() override {
+        // Callers still connected go first, while their buffers' clean-up is connected.
+        qDeleteAll(findChildren<QLocalSocket*>(Qt::FindDirectChildrenOnly));
         delete m_notifier;
         if (m_listener >= 0)
             ::close(m_listener);
@@ -363,10 +365,15 @@ bool QXSingleInstance::claim(const CQXCommandLineInfo& commandLine) {
         return false;
     }
     findRunning();
-    postToRunning(qxwin::WM_CLOSE);
+    const bool answered = postToRunning(qxwin::WM_CLOSE);
     if (lockWithin(m_timings.restartWait))
         return true;
-    m_failure = "the running copy did not end; this one does not start";
+    // A copy that took the request but will not end is left running, as asked of it; one
+    // that did not even answer is a failure.
+    if (answered)
+        QXLog::info(QXLog::kApp, "the running copy did not end; this start gives up");
+    else
+        m_failure = "the running copy holds the lock but did not answer; it was not restarted";
     return false;
 }
 

@@ -40,8 +40,9 @@ public:
 
     // Runs the rule for this command line. True: this is the first copy (it holds the
     // lock) and start-up goes on, also after a running copy that was ending made way.
-    // False: the command line was handed over (failure() is empty) or could not be
-    // (failure() says why); this copy ends.
+    // False: the command line was handed over and answered, or a restart found the
+    // running copy unwilling to end (failure() is empty); or nothing answered or the lock's
+    // folder is not safe (failure() says why). This copy ends.
     bool claim(const CQXCommandLineInfo& commandLine);
 
     // For a helper that writes the user's profile: takes the lock when no copy runs and
