@@ -7,6 +7,7 @@
 #include "model/QXXkbLayoutSource.h"
 #include "platform/QXDispatch.h"
 #include "platform/QXFiles.h"
+#include "platform/QXLog.h"
 #include "platform/QXMessages.h"
 #include "platform/QXText.h"
 #include "pluginhost/QXPluginLiveSet.h"
@@ -239,5 +240,5 @@ void QXMainController::openFile(const char16_t* path) {
     if (importLayers(file, &error))
         showMainWindow();
     else
-        std::fprintf(stderr, "qxcfg: cannot import %s: %s\n", file.c_str(), error.c_str());
+        QXLog::warning(QXLog::kApp, "cannot import " + file.string() + ": " + error);
 }

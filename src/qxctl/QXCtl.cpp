@@ -373,7 +373,7 @@ std::optional<int> guardUsersProfile(std::optional<QXSingleInstance>& instance,
         if (!instance->handOverFile(args[1]))
             throw Failure{"qxcfg is running but did not take " + args[1] +
                           "; nothing was imported"};
-        err << "qxctl: handed " << args[1] << " to the running qxcfg, which imported it\n";
+        err << "qxctl: qxcfg is running; it took " << args[1] << " and imports it there\n";
         return 0;
     }
     throw Failure{"qxcfg is running and writes the profile at " +
