@@ -129,10 +129,12 @@ private:
             const QXLocalSocket::Accepted accepted = QXLocalSocket::accept(m_listener, fd);
             if (accepted == QXLocalSocket::Accepted::None)
                 return;
-            if (accepted == QXLocalSocket::Accepted::OutOfHandles) {
+            if (accepted != QXLocalSocket::Accepted::Connection) {
                 if (!m_outOfHandles)
-                    QXLog::warning(QXLog::kApp, "out of file handles: later starts wait "
-                                                "until some are free");
+                    QXLog::warning(QXLog::kApp, accepted == QXLocalSocket::Accepted::OutOfHandles
+                        ? "out of file handles: later starts wait until some are free"
+                        : "cannot accept a caller now ("
+                          + std::string(std::strerror(errno)) + "); trying again shortly");
                 m_outOfHandles = true;
                 m_notifier->setEnabled(false);
                 m_resume.start(QXLocalSocket::kOutOfHandlesPauseMs);

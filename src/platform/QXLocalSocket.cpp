@@ -63,8 +63,10 @@ Accepted accept(int listener, int& fd) {
         case ENOBUFS:
         case ENOMEM:
             return Accepted::OutOfHandles;
-        default:
+        case EAGAIN:
             return Accepted::None;
+        default:
+            return Accepted::Failed;
         }
     }
 }

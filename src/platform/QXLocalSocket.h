@@ -15,8 +15,10 @@ int listen(const std::filesystem::path& path, int type, std::string& error);
 enum class Accepted {
     Connection,  // fd holds a new non-blocking connection
     None,        // nobody is waiting
-    OutOfHandles // the process or the system has no file handle (or memory) to spare: the
-                 // caller waits a while before trying again, the connection stays queued
+    OutOfHandles, // the process or the system has no file handle (or memory) to spare
+    Failed        // another error
+    // After either the caller waits a while before trying again (the listener may stay
+    // readable, so trying at once would spin); queued connections stay queued.
 };
 Accepted accept(int listener, int& fd);
 

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -52,11 +53,13 @@ void QXSocketServer::acceptPending() {
         const QXLocalSocket::Accepted accepted = QXLocalSocket::accept(m_listener, fd);
         if (accepted == QXLocalSocket::Accepted::None)
             return;
-        if (accepted == QXLocalSocket::Accepted::OutOfHandles) {
+        if (accepted != QXLocalSocket::Accepted::Connection) {
             // The listener stays readable while callers wait: rest instead of spinning.
             if (!m_outOfHandles)
-                QXLog::warning(QXLog::kDevice, "out of file handles: callers wait until some "
-                                               "are free");
+                QXLog::warning(QXLog::kDevice, accepted == QXLocalSocket::Accepted::OutOfHandles
+                    ? "out of file handles: callers wait until some are free"
+                    : "cannot accept a caller now ("
+                      + std::string(std::strerror(errno)) + "); trying again shortly");
             m_outOfHandles = true;
             m_acceptNotifier->setEnabled(false);
             m_resumeTimer->start(QXLocalSocket::kOutOfHandlesPauseMs);
