@@ -5,10 +5,13 @@
 #include "app/QXMainController.h"
 #include "app/QXQtLog.h"
 #include "app/QXSingleInstance.h"
+#include "app/QXStartupSweep.h"
 #include "app/QXSysApplicationsController.h"
 #include "app/QXTrayIcon.h"
+#include "platform/QXLog.h"
 #include "platform/QXMessages.h"
 #include "platform/QXText.h"
+#include "store/QXProfile.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -67,8 +70,17 @@ int CQXCfgApp::run() {
     CQXCommandLineInfo commandLine(arguments);
 
     QXSingleInstance instance;
-    if (!instance.claim(commandLine))
-        return 0;
+    if (!instance.claim(commandLine)) {
+        if (instance.failure().empty())
+            return 0; // handed over to the running copy, which answered
+        QXLog::warning(QXLog::kApp, instance.failure());
+        return 1;
+    }
+    // Only now, holding the lock, is nothing else using the temporary folder.
+    {
+        const QXProfileFolders folders = QXProfileFolders::forCurrentUser();
+        QXStartupSweep::run(folders.profile, folders.temporary);
+    }
 
     // The dispatch window installs the hook; it is removed when the window goes, last.
     installQtLogSink();

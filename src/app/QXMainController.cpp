@@ -8,6 +8,7 @@
 #include "platform/QXLog.h"
 #include "platform/QXDispatch.h"
 #include "platform/QXFiles.h"
+#include "platform/QXLog.h"
 #include "platform/QXMessages.h"
 #include "platform/QXText.h"
 #include "pluginhost/QXPluginLiveSet.h"

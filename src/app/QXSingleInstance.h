@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-class QLocalServer;
 class QLocalSocket;
 class QXDispatch;
 
@@ -21,9 +20,10 @@ class QXDispatch;
 //     imports the file;
 //   - "restart": WM_CLOSE, then the lock is awaited for up to 7000 ms and this copy
 //     takes over (or gives up).
-// The socket and the lock live in a folder of the user's alone, and the first copy
-// also checks each caller's user id; a malformed, oversized or foreign message is
-// dropped.
+// The socket and the lock live in a folder of the user's alone (a copy whose folder is
+// not safe does not start), and the first copy also checks each caller's user id; a
+// malformed, oversized or foreign message is dropped. Every hand-over waits for the first
+// copy's answer: one that gets none is a failure, never taken for a success.
 class QXSingleInstance {
 public:
     struct Timings {
@@ -40,9 +40,22 @@ public:
 
     // Runs the rule for this command line. True: this is the first copy (it holds the
     // lock) and start-up goes on, also after a running copy that was ending made way.
-    // False: the command line was handed over, or the running copy would not make way;
-    // this copy ends.
+    // False: the command line was handed over and answered, or a restart found the
+    // running copy unwilling to end (failure() is empty); or nothing answered or the lock's
+    // folder is not safe (failure() says why). This copy ends.
     bool claim(const CQXCommandLineInfo& commandLine);
+
+    // For a helper that writes the user's profile: takes the lock when no copy runs and
+    // holds it while this object lives, so no copy starts meanwhile. False when a copy
+    // holds it, or when the lock's folder is not safe (failure() says so).
+    bool lockIfAlone();
+
+    // Hands a layers file (made absolute) to the running copy as a later start does and
+    // waits for the answer. False when no running copy took it.
+    bool handOverFile(const std::filesystem::path& file);
+
+    // Why the last claim() or lockIfAlone() could not go on; empty when nothing failed.
+    const std::string& failure() const { return m_failure; }
 
     // Sets out the first copy's side: hand-over messages go to the dispatch from now on.
     // Call on the GUI thread after claim() returned true.
@@ -54,8 +67,8 @@ public:
     const std::filesystem::path& lockPath() const { return m_lockPath; }
     const std::filesystem::path& socketPath() const { return m_socketPath; }
 
-    // A later copy's side, also used by tests. Each returns false when no running copy
-    // answered.
+    // A later copy's side, also used by tests. Each waits for the running copy's answer
+    // and returns false when none came. Message 0 only asks whether a copy answers.
     bool postToRunning(uint32_t message) const;
     bool sendCopyDataToRunning(uint32_t dwData, const std::u16string& text) const;
 
@@ -67,11 +80,11 @@ private:
     bool lockWithin(std::chrono::milliseconds wait);
     // The running copy's socket, looked for once more after a pause when it is not there.
     bool findRunning() const;
-    bool deliver(uint32_t message, uint32_t dwData, const std::u16string* text,
-                 bool waitForReply) const;
+    bool deliver(uint32_t message, uint32_t dwData, const std::u16string* text) const;
 
     std::filesystem::path m_lockPath;
     std::filesystem::path m_socketPath;
+    std::string m_failure;
     Timings m_timings;
     int m_lockFd = -1;
     std::unique_ptr<class QXHandOverServer> m_server;

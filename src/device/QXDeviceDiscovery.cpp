@@ -114,15 +114,18 @@ std::vector<QXDeviceCandidate> classify(const std::vector<QXDeviceNode>& hubs) {
     return candidates;
 }
 
-std::filesystem::path defaultVirtualFolder() {
-    return QXFolders::runtimeFolder() / "TesseraQuadrix-virtual";
+std::optional<std::filesystem::path> defaultVirtualFolder() {
+    return QXFolders::virtualKeyboardFolder();
 }
 
 std::unique_ptr<QXDiscoveryBackend> createSystemBackend() {
     std::vector<std::unique_ptr<QXDiscoveryBackend>> parts;
     if (auto udev = createUdevBackend())
         parts.push_back(std::move(udev));
-    parts.push_back(createVirtualBackend(defaultVirtualFolder()));
+    // Keyboards in a folder another user could reach are never driven: its disk files
+    // could lead anywhere. (The refusal names the folder.)
+    if (auto folder = defaultVirtualFolder())
+        parts.push_back(createVirtualBackend(*folder));
     return std::make_unique<CombinedBackend>(std::move(parts));
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,8 +71,9 @@ std::unique_ptr<QXDiscoveryBackend> createUdevBackend();
 // report sockets stands for one keyboard.
 std::unique_ptr<QXDiscoveryBackend> createVirtualBackend(const std::filesystem::path& folder);
 
-// Where virtual keyboards appear by default: <runtime folder>/TesseraQuadrix-virtual.
-std::filesystem::path defaultVirtualFolder();
+// Where virtual keyboards appear by default (QXFolders::virtualKeyboardFolder), created
+// and checked; nothing, with a warning naming it, when that folder is not the user's alone.
+std::optional<std::filesystem::path> defaultVirtualFolder();
 
 // Both: real keyboards first, then virtual ones.
 std::unique_ptr<QXDiscoveryBackend> createSystemBackend();

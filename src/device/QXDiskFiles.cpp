@@ -2,6 +2,7 @@
 
 #include "model/QXKeyTable.h"
 #include "platform/QXFiles.h"
+#include "platform/QXLog.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -24,13 +26,52 @@ size_t roundUp(size_t n, size_t sector) {
     return (n + sector - 1) / sector * sector;
 }
 
+// Opens root/relative without following a link at any step below root, so a link planted
+// among the keyboard's files never leads a write (or a read) anywhere else. Missing
+// folders on the way are made when creating.
+int openBelow(const fs::path& root, const fs::path& relative, int flags) {
+    int folder = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::vector<fs::path> parts(relative.begin(), relative.end());
+    for (size_t i = 0; folder >= 0 && i + 1 < parts.size(); ++i) {
+        const char* name = parts[i].c_str();
+        int next = ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT && (flags & O_CREAT) &&
+            (::mkdirat(folder, name, 0700) == 0 || errno == EEXIST))
+            next = ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int error = errno;
+        ::close(folder);
+        folder = next;
+        errno = error;
+    }
+    if (folder < 0 || parts.empty())
+        return -1;
+    const int fd = ::openat(folder, parts.back().c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int error = errno;
+    ::close(folder);
+    errno = error;
+    return fd;
+}
+
 // Unbuffered and synchronous; file systems that refuse unbuffered access (tmpfs, some
 // network and FUSE mounts) get the same whole-sector writes synchronously.
-int openForWriting(const fs::path& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_DIRECT | O_SYNC, 0644);
+int openForWriting(const fs::path& root, const fs::path& relative) {
+    int fd = openBelow(root, relative, O_WRONLY | O_CREAT | O_DIRECT | O_SYNC);
     if (fd < 0 && errno == EINVAL)
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_SYNC, 0644);
+        fd = openBelow(root, relative, O_WRONLY | O_CREAT | O_SYNC);
     return fd;
+}
+
+int openForReading(const fs::path& root, const fs::path& relative, bool direct) {
+    int fd = openBelow(root, relative, O_RDONLY | (direct ? O_DIRECT : 0));
+    if (fd < 0 && direct && errno == EINVAL)
+        fd = openBelow(root, relative, O_RDONLY);
+    return fd;
+}
+
+// Where a keyboard's file is refused because it is not a plain file of the disk.
+void warnRefused(const fs::path& path) {
+    QXLog::warning(QXLog::kDevice, "the keyboard's file " + path.string() +
+                                       " is a link, or lies behind a link or a file; it is not used");
 }
 
 bool writeWhole(int fd, const uint8_t* data, size_t size) {
@@ -49,12 +90,14 @@ bool writeWhole(int fd, const uint8_t* data, size_t size) {
 } // namespace
 
 struct QXDiskFiles::Record {
+    fs::path relative; // below the disk's root
     fs::path path;
     size_t nominal = 0; // bytes the content takes
     size_t region = 0;  // bytes written: the nominal size rounded up to whole sectors
     uint8_t* front = nullptr;
     uint8_t* back = nullptr;
     bool dirty = false;
+    bool refused = false; // said once that its file is a link
     int fd = -1;
     std::mutex lock;
     void* ownBlock = nullptr; // the firmware record's own buffers
@@ -104,6 +147,7 @@ bool QXDiskFiles::prepare(const fs::path& root, size_t sectorSize) {
     auto* next = static_cast<uint8_t*>(m_block);
     for (const auto& [relative, nominal] : files) {
         auto record = std::make_unique<Record>();
+        record->relative = relative;
         record->path = root / relative;
         record->nominal = nominal;
         record->region = roundUp(nominal, sectorSize);
@@ -113,7 +157,8 @@ bool QXDiskFiles::prepare(const fs::path& root, size_t sectorSize) {
         m_records.push_back(std::move(record));
     }
     auto firmware = std::make_unique<Record>(); // buffers come with the first image
-    firmware->path = root / "vTessera" / "upgrade.bin";
+    firmware->relative = fs::path("vTessera") / "upgrade.bin";
+    firmware->path = root / firmware->relative;
     firmware->nominal = kFirmwareBytes;
     firmware->region = roundUp(kFirmwareBytes, sectorSize);
     m_records.push_back(std::move(firmware));
@@ -144,16 +189,16 @@ bool QXDiskFiles::readVersion() {
         return false;
     std::unique_ptr<void, decltype(&std::free)> guard(aligned, &std::free);
     std::memset(aligned, 0, region);
-    const fs::path path = m_root / "vTessera" / "version.sys";
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT);
-    if (fd < 0 && errno == EINVAL)
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const fs::path relative = fs::path("vTessera") / "version.sys";
+    int fd = openForReading(m_root, relative, true);
+    if (fd < 0 && (errno == ELOOP || errno == ENOTDIR))
+        warnRefused(m_root / relative);
     if (fd < 0)
         return false;
     ssize_t got = ::pread(fd, aligned, region, 0);
     if (got < 0 && errno == EINVAL) { // unbuffered reads refused after all
         ::close(fd);
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = openForReading(m_root, relative, false);
         got = fd >= 0 ? ::pread(fd, aligned, region, 0) : -1;
     }
     if (fd >= 0)
@@ -175,12 +220,22 @@ void QXDiskFiles::initCodeTable() {
     m_hasOwnTable = m_version >= kOwnTableVersion;
     m_working.fill(0xFF);
     if (m_hasOwnTable) {
-        auto content = readWholeFile(table.path, table.region);
-        if (content && content->size() >= kCodeTableBytes) {
-            std::memcpy(m_ownTable.data(), content->data(), kCodeTableBytes);
-        } else {
-            m_hasOwnTable = false;
+        const int fd = openForReading(m_root, table.relative, false);
+        if (fd < 0 && (errno == ELOOP || errno == ENOTDIR))
+            warnRefused(table.path);
+        size_t got = 0;
+        while (fd >= 0 && got < kCodeTableBytes) {
+            const ssize_t n = ::pread(fd, m_ownTable.data() + got, kCodeTableBytes - got,
+                                      static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += static_cast<size_t>(n);
         }
+        if (fd >= 0)
+            ::close(fd);
+        m_hasOwnTable = got == kCodeTableBytes;
     }
     if (m_hasOwnTable) {
         m_working = m_ownTable;
@@ -301,9 +356,11 @@ void QXDiskFiles::writePass() {
                 continue;
         }
         if (record.fd < 0) {
-            std::error_code ec;
-            fs::create_directories(record.path.parent_path(), ec);
-            record.fd = openForWriting(record.path);
+            record.fd = openForWriting(m_root, record.relative);
+            if (record.fd < 0 && (errno == ELOOP || errno == ENOTDIR) && !record.refused) {
+                record.refused = true;
+                warnRefused(record.path);
+            }
             if (record.fd < 0)
                 continue; // stays dirty: tried again at the next pass
         }

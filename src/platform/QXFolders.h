@@ -19,8 +19,8 @@ std::filesystem::path runtimeFolder();
 
 // The temporary folder of the program: runtimeFolder()/TesseraQuadrix when
 // XDG_RUNTIME_DIR is set, else <tmp>/TesseraQuadrix-<uid>. Created mode 0700 on first
-// use. A folder of that name that is a link, belongs to another user or is open to
-// others is never used: nothing is returned then.
+// use. A folder of that name that is a link or belongs to another user is never used:
+// nothing is returned then, and a warning names it (see privateFolder).
 std::optional<std::filesystem::path> temporaryFolder();
 
 // The temporary folder's path without creating or checking it.
@@ -30,6 +30,19 @@ std::filesystem::path temporaryFolderPath();
 // folder of the user's alone) when set, else a private folder <tmp>/TesseraQuadrix-<uid>.run
 // created mode 0700. Nothing when that folder cannot be made safe.
 std::optional<std::filesystem::path> instanceFolder();
+std::filesystem::path instanceFolderPath();
+
+// Where virtual keyboards (qxvkbd) appear: runtimeFolder()/TesseraQuadrix-virtual when
+// XDG_RUNTIME_DIR is set, else <tmp>/TesseraQuadrix-virtual-<uid>; checked as
+// temporaryFolder() is. Nothing when that folder cannot be made safe.
+std::optional<std::filesystem::path> virtualKeyboardFolder();
+std::filesystem::path virtualKeyboardFolderPath();
+
+// A folder of the user's alone: created mode 0700 when missing (with its parents), then
+// opened without following a link and checked: a folder of the user's with bits open to
+// others is closed to them, anything else (a link, a file, another user's folder) is
+// refused with a warning naming it. Returns the folder, or nothing.
+std::optional<std::filesystem::path> privateFolder(const std::filesystem::path& folder);
 
 // The folder of the running executable.
 std::filesystem::path programFolder();

@@ -2,6 +2,8 @@
 
 #include "model/QXKeyTable.h"
 #include "app/QXLiveSystemState.h"
+#include "app/QXSingleInstance.h"
+#include "app/QXStartupSweep.h"
 #include "app/QXX11Keyboard.h"
 #include "device/QXDeviceController.h"
 #include "device/QXDiskFiles.h"
@@ -12,6 +14,7 @@
 #include "platform/QXDispatch.h"
 #include "model/QXLayoutPicture.h"
 #include "platform/QXFiles.h"
+#include "platform/QXFolders.h"
 #include "platform/QXText.h"
 #include "pluginhost/QXPluginRegistry.h"
 #include "store/QXProfile.h"
@@ -21,6 +24,7 @@
 #include <functional>
 #include <iomanip>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <sstream>
 
@@ -337,6 +341,46 @@ int printPlugins(const fs::path& folder, std::ostream& out) {
     return 0;
 }
 
+// Whether the profile folder given (or none) is the one the tray program uses.
+bool isUsersProfile(const std::string& profileDir) {
+    if (profileDir.empty())
+        return true;
+    std::error_code ec;
+    const fs::path given = fs::weakly_canonical(fs::absolute(profileDir), ec);
+    const fs::path users = fs::weakly_canonical(QXFolders::profileFolder(), ec);
+    return !ec && given == users;
+}
+
+// A running qxcfg holds the user's profile in memory and writes it whole at exit, over
+// whatever was written meanwhile: a command that writes that profile takes the
+// single-instance lock for as long as it runs, or leaves the work to the running copy.
+// Returns the exit status when the command has been dealt with here.
+std::optional<int> guardUsersProfile(std::optional<QXSingleInstance>& instance,
+                                     const std::vector<std::string>& args, std::ostream& err) {
+    const std::string& command = args[0];
+    instance.emplace();
+    if (instance->lockIfAlone()) {
+        // Nothing else runs: what a killed save or import left can go.
+        const QXProfileFolders folders = QXProfileFolders::forCurrentUser();
+        QXStartupSweep::run(folders.profile, folders.temporary);
+        return std::nullopt;
+    }
+    if (!instance->failure().empty())
+        throw Failure{instance->failure()};
+    if (command == "import") {
+        if (!isRegularFile(args[1]))
+            throw Failure{"cannot import " + args[1] + ": no such file"};
+        if (!instance->handOverFile(args[1]))
+            throw Failure{"qxcfg is running but did not take " + args[1] +
+                          "; nothing was imported"};
+        err << "qxctl: qxcfg is running; it took " << args[1] << " and imports it there\n";
+        return 0;
+    }
+    throw Failure{"qxcfg is running and writes the profile at " +
+                  QXFolders::profileFolder().string() + " when it ends, over any change made "
+                  "now; \"" + command + "\" is refused (end qxcfg first)"};
+}
+
 } // namespace
 
 int runQXCtl(const std::vector<std::string>& argsIn, std::ostream& out, std::ostream& err) {
@@ -384,6 +428,12 @@ int runQXCtl(const std::vector<std::string>& argsIn, std::ostream& out, std::ost
             return printPlugins(pluginsFolder ? fs::absolute(args[1])
                                               : QXPluginRegistry::programPluginsFolder(),
                                 out);
+        std::optional<QXSingleInstance> instance; // holds the lock until the command ends
+        const bool writesProfile =
+            command == "sync" || command == "import" || command == "layer-from-image";
+        if (writesProfile && isUsersProfile(profileDir))
+            if (const std::optional<int> status = guardUsersProfile(instance, args, err))
+                return *status;
         Session session(profileDir);
         if (command == "tree") {
             printTree(session.tree().topLevel(), 0, out);

@@ -1,6 +1,6 @@
 #include "QXControlServer.h"
 
-#include "QXLocalSocket.h"
+#include "platform/QXLocalSocket.h"
 
 #include <cerrno>
 #include <sys/socket.h>
@@ -11,6 +11,9 @@ namespace {
 
 constexpr size_t kMaxRequest = 4096;
 constexpr size_t kMaxClients = 16;
+// A request line comes at once; a caller silent this long has gone away or never meant to
+// ask anything.
+constexpr int kIdleTimeoutMs = 5000;
 
 bool sendAll(int fd, const std::string& text) {
     size_t done = 0;
@@ -28,7 +31,10 @@ bool sendAll(int fd, const std::string& text) {
 } // namespace
 
 QXControlServer::QXControlServer(Handler handler, QObject* parent)
-    : QXSocketServer(parent), m_handler(std::move(handler)) {}
+    : QXSocketServer(parent), m_handler(std::move(handler)) {
+    setIdleTimeout(kIdleTimeoutMs);
+    setMaxConnections(kMaxClients);
+}
 
 QXControlServer::~QXControlServer() = default;
 
@@ -41,7 +47,7 @@ bool QXControlServer::admit(int fd) {
     ucred peer{};
     socklen_t size = sizeof peer;
     return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
-           peer.uid == ::geteuid() && connections().size() < kMaxClients;
+           peer.uid == ::geteuid();
 }
 
 void QXControlServer::readable(int fd) {

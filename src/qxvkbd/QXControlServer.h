@@ -15,7 +15,9 @@
 //   snapshot <file>\n      ->  ok <file>\n              (answered once the file is written)
 //   anything that fails   ->  error <reason>\n
 //
-// Requests are at most 4096 bytes; connections from other users are closed unanswered.
+// Requests are at most 4096 bytes; connections from other users are closed unanswered, a
+// connection that sends no whole request within 5 seconds is closed, and of more than 16
+// waiting connections the oldest is closed.
 // GUI thread only; request() is the client side and blocks.
 class QXControlServer : public QXSocketServer {
     Q_OBJECT

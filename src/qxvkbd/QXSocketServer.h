@@ -6,10 +6,12 @@
 #include <vector>
 
 class QSocketNotifier;
+class QTimer;
 
 // A listening local socket on the GUI thread and the connections it accepted, each
 // watched for readability. Subclasses say whom they take in and what to do when a
-// connection has something to read (or hung up).
+// connection has something to read (or hung up). Out of file handles, the server rests
+// a moment and accepts again: the waiting callers stay queued, the listener stays open.
 class QXSocketServer : public QObject {
     Q_OBJECT
 public:
@@ -23,6 +25,13 @@ public:
 
 protected:
     explicit QXSocketServer(QObject* parent);
+
+    // Connections that stay quiet this long are closed (0: never). Only connections
+    // accepted afterwards are timed.
+    void setIdleTimeout(int milliseconds) { m_idleTimeoutMs = milliseconds; }
+    // At most this many connections at once (0: no limit); a new caller beyond it takes
+    // the place of the one that has waited longest, so idle callers cannot lock others out.
+    void setMaxConnections(size_t count) { m_maxConnections = count; }
 
     // Takes in every connection waiting to be accepted that admit() agrees to.
     void acceptPending();
@@ -38,10 +47,17 @@ private:
     struct Connection {
         int fd;
         QSocketNotifier* notifier;
+        QTimer* idleTimer; // nullptr without an idle time-out
     };
 
+    void resumeAccepting();
+
     int m_listener = -1;
+    int m_idleTimeoutMs = 0;
+    size_t m_maxConnections = 0;
     QSocketNotifier* m_acceptNotifier = nullptr;
+    QTimer* m_resumeTimer = nullptr;
+    bool m_outOfHandles = false; // said once per spell
     std::vector<Connection> m_watched;
     std::vector<int> m_connections;
 };

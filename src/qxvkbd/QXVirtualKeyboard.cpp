@@ -2,7 +2,7 @@
 
 #include "QXControlServer.h"
 #include "QXDiskWatcher.h"
-#include "QXLocalSocket.h"
+#include "platform/QXLocalSocket.h"
 #include "QXReportServer.h"
 #include "device/QXDiskFiles.h"
 

@@ -5,6 +5,7 @@
 #include "QXVirtualKeyboard.h"
 #include "QXVkbdCommandLine.h"
 #include "device/QXDeviceDiscovery.h"
+#include "platform/QXFolders.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -163,8 +164,17 @@ int main(int argc, char** argv) {
         std::fputs(QXVkbdCommandLine::usage(), stdout);
         return 0;
     }
-    const fs::path folder = line->folder.empty() ? QXDeviceDiscovery::defaultVirtualFolder()
-                                                 : fs::absolute(line->folder);
+    fs::path folder;
+    if (!line->folder.empty()) {
+        folder = fs::absolute(line->folder);
+    } else if (auto shared = QXDeviceDiscovery::defaultVirtualFolder()) {
+        folder = *shared;
+    } else {
+        std::fprintf(stderr, "qxvkbd: %s is not a folder of this user's alone; remove it or "
+                             "give another with --folder\n",
+                     QXFolders::virtualKeyboardFolderPath().c_str());
+        return 1;
+    }
     if (line->command == QXVkbdCommandLine::Command::Run)
         return runKeyboard(argc, argv, *line, folder);
     return runClient(*line, folder);

@@ -66,10 +66,8 @@ bool readKey(const fs::path& path, Key& key) {
 // then linked to its final name; link never replaces an existing file, so of two
 // processes creating it at once one wins, and no reader ever sees a half-written key.
 bool createKey(const fs::path& path) {
-    fs::path folder = path.parent_path();
-    if (!createFolders(folder.parent_path()))
-        return false;
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    // The key's folder is the user's alone: one made first by someone else is refused.
+    if (!QXFolders::privateFolder(path.parent_path()))
         return false;
     std::string temporary = path.native() + ".XXXXXX";
     int fd = ::mkstemp(temporary.data());

@@ -1,5 +1,6 @@
 #include "device/QXDiskFiles.h"
 #include "model/QXKeyTable.h"
+#include "platform/QXLog.h"
 #include "support/QXTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -173,6 +174,48 @@ TEST_F(DiskFilesTest, ADiskThatGoesAwayLeavesTheWriterUsable) {
     fs::remove(m_disk / "vTessera");
     m_files.writePass();
     EXPECT_EQ(m_files.bytesWritten(), 4608u) << "written once the disk is back";
+}
+
+TEST_F(DiskFilesTest, LinksAmongTheKeyboardsFilesLeadNowhere) {
+    // Links planted where the keyboard's files and folders go, into the user's own files.
+    TempDir elsewhere;
+    fs::create_directories(elsewhere / "pictures");
+    writeFile(elsewhere / "notes", "the user's own file");
+    writeFile(elsewhere / "table", std::string(9216, '\x11'));
+    fs::remove(m_disk / "vTessera" / "scancode.sys");
+    fs::create_symlink(elsewhere / "table", m_disk / "vTessera" / "scancode.sys");
+    fs::create_symlink(elsewhere / "notes", m_disk / "vTessera" / "order.sys");
+    fs::create_symlink(elsewhere / "pictures", m_disk / "vTessera" / "dynamic");
+    std::vector<std::string> warnings;
+    const int observer = QXLog::addObserver(
+        [&](QXLogLevel, const char*, std::string_view text) { warnings.emplace_back(text); });
+
+    ASSERT_TRUE(m_files.prepare(m_disk.path(), 512));
+    EXPECT_FALSE(m_files.hasOwnCodeTable()) << "a linked code table is not the keyboard's";
+    Picture a(1, 2, 3);
+    EXPECT_TRUE(m_files.stageImage(kEscape, a.view()));
+    EXPECT_TRUE(m_files.stageBrightness(50, false));
+    EXPECT_TRUE(m_files.stageEnableTable(true));
+    QXDiskFiles::setPlainEntry(m_files.workingCodeTable(), kEscape, 0x29);
+    EXPECT_TRUE(m_files.stageCodeTable());
+    m_files.writePass();
+    m_files.writePass();
+    QXLog::removeObserver(observer);
+
+    EXPECT_EQ(readFile(elsewhere / "notes"), "the user's own file");
+    EXPECT_EQ(readFile(elsewhere / "table"), std::string(9216, '\x11'));
+    EXPECT_TRUE(fs::is_empty(elsewhere / "pictures"));
+    EXPECT_EQ(file("layout.sys").size(), 512u) << "the keyboard's real files are still written";
+    EXPECT_EQ(m_files.bytesWritten(), 512u);
+    size_t orderWarnings = 0;
+    for (const std::string& text : warnings)
+        orderWarnings += text.find("order.sys") != std::string::npos;
+    EXPECT_EQ(orderWarnings, 1u) << "said once, naming the file";
+
+    fs::remove(m_disk / "vTessera" / "version.sys");
+    fs::create_symlink(elsewhere / "notes", m_disk / "vTessera" / "version.sys");
+    QXDiskFiles linked;
+    EXPECT_FALSE(linked.prepare(m_disk.path(), 512)) << "the version is not read through a link";
 }
 
 TEST(DiskFilesDump, TheFolderGetsTheKeyboardsFormats) {

@@ -1,3 +1,4 @@
+#include "app/QXSingleInstance.h"
 #include "model/QXKeyTable.h"
 #include "model/QXLayerTree.h"
 #include "platform/QXText.h"
@@ -316,6 +317,51 @@ TEST_F(QXCtlTest, StateFollowsShiftAndTheLanguageGroupsFollowTheServer) {
               std::string::npos)
         << tree.out;
     EXPECT_NE(tree.out.find("    DEU-s\tShift\tlayer"), std::string::npos);
+}
+
+TEST_F(QXCtlTest, TheUsersProfileIsLeftToARunningCopyAndSweptOnceNoneRuns) {
+    const fs::path profile = m_dir / "config" / "TesseraQuadrix";
+    fs::create_directories(profile.parent_path());
+    fs::copy(m_dir / "profile", profile, fs::copy_options::recursive);
+    const fs::path scratch = m_dir / "run" / "TesseraQuadrix" / "{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9}";
+    // What a killed save and a crashed import leave, and look-alikes that must stay.
+    qxtest::writeFile(profile / "Device.plist.tmpAb12Cd", "half a save");
+    qxtest::writeFile(profile / "Layers" / "Group.plist.tmpZZ99zz", "half a save");
+    qxtest::writeFile(m_dir / "victim", "the user's own file");
+    fs::create_symlink(m_dir / "victim", profile / "link.tmpQWERTY");
+    fs::create_directories(profile / "folder.tmpABCDEF");
+    qxtest::writeFile(profile / "notes.tmp12345", "not ours: five characters");
+    qxtest::writeFile(profile / "notes.tmpAB-12C", "not ours: a dash");
+    qxtest::writeFile(scratch / "Layer.plist", "an unpacked import");
+    qxtest::writeFile(m_dir / "run" / "TesseraQuadrix" / "Editor Layots" / "F1.bmp", "kept");
+    const std::string before = readFile(profile / "Layers" / "Group.plist");
+
+    {
+        // A running qxcfg holds the lock (this one answers no hand-over).
+        QXSingleInstance running(m_dir / "run", {});
+        ASSERT_TRUE(running.lockIfAlone());
+        const ProgramResult sync = qxctl({"sync"}, false);
+        EXPECT_EQ(sync.exitStatus, 1);
+        EXPECT_NE(sync.err.find("qxcfg is running"), std::string::npos) << sync.err;
+        const ProgramResult imported = qxctl({"import", (m_dir / "profile" / "Device.plist").string()}, false);
+        EXPECT_EQ(imported.exitStatus, 1) << "no answer is no success";
+        EXPECT_NE(imported.err.find("nothing was imported"), std::string::npos) << imported.err;
+        EXPECT_EQ(readFile(profile / "Layers" / "Group.plist"), before);
+        EXPECT_TRUE(fs::exists(scratch)) << "the running copy's temporary folder is its own";
+        EXPECT_TRUE(fs::exists(profile / "Device.plist.tmpAb12Cd"));
+    }
+
+    const ProgramResult sync = qxctl({"sync"}, false);
+    ASSERT_EQ(sync.exitStatus, 0) << sync.err;
+    EXPECT_FALSE(fs::exists(profile / "Device.plist.tmpAb12Cd"));
+    EXPECT_FALSE(fs::exists(profile / "Layers" / "Group.plist.tmpZZ99zz"));
+    EXPECT_FALSE(fs::exists(scratch));
+    EXPECT_TRUE(fs::is_symlink(profile / "link.tmpQWERTY")) << "a link is not ours";
+    EXPECT_EQ(readFile(m_dir / "victim"), "the user's own file");
+    EXPECT_TRUE(fs::is_directory(profile / "folder.tmpABCDEF"));
+    EXPECT_TRUE(fs::exists(profile / "notes.tmp12345"));
+    EXPECT_TRUE(fs::exists(profile / "notes.tmpAB-12C"));
+    EXPECT_TRUE(fs::exists(m_dir / "run" / "TesseraQuadrix" / "Editor Layots" / "F1.bmp"));
 }
 
 } // namespace

@@ -14,10 +14,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -412,6 +415,102 @@ TEST_F(QXVkbdTest, AOneShotSnapshotWaitsForTheProgramToWrite) {
     ASSERT_TRUE(idle->waitForExit());
     EXPECT_EQ(idle->exitStatus(), 3) << "nothing was written in time";
     EXPECT_EQ(at(QImage(QString::fromStdString(unwritten.string())), 0), QColor(0, 0, 0));
+}
+
+// A caller of the control socket that sends nothing (yet).
+int connectTo(const fs::path& socket) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    return fd;
+}
+
+// Whether the other side closed the connection.
+bool hungUp(int fd) {
+    char byte;
+    return ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+}
+
+// The lowest descriptor number a process has free: a limit at it leaves none to spare.
+rlim_t lowestFreeDescriptor(pid_t pid) {
+    std::vector<int> used;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+        used.push_back(std::stoi(entry.path().filename().string()));
+    rlim_t fd = 0;
+    while (std::find(used.begin(), used.end(), int(fd)) != used.end())
+        ++fd;
+    return fd;
+}
+
+// Processor time a process has used, in clock ticks.
+long cpuTicks(pid_t pid) {
+    const std::string stat = qxtest::readFile("/proc/" + std::to_string(pid) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long user = 0, system = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14)
+            user = std::stol(field);
+        if (i == 15)
+            system = std::stol(field);
+    }
+    return user + system;
+}
+
+TEST_F(QXVkbdTest, TheControlSocketOutlastsIdleCallersAndRunningOutOfHandles) {
+    fs::create_directories(folder());
+    const fs::path log = m_dir / "qxvkbd.err";
+    ChildProcess child({"/bin/sh", "-c", "exec \"$0\" --name kb --no-window 2>\"$1\"", kProgram,
+                        log.string()});
+    ASSERT_TRUE(waitFor([&] { return fs::is_socket(keyboard() / "signal.sock"); }));
+    const fs::path control = keyboard() / "control.sock";
+
+    // More callers than the keyboard keeps, all silent: a press still gets through, and
+    // a silent caller is let go after a while.
+    std::vector<int> idle;
+    for (int i = 0; i < 20; ++i)
+        idle.push_back(connectTo(control));
+    const ProgramResult pressed = vkbd({"press", "F1", "--name", "kb"});
+    EXPECT_EQ(pressed.exitStatus, 0) << pressed.err;
+    EXPECT_TRUE(waitFor([&] { return hungUp(idle.back()); }, std::chrono::seconds(60)));
+    for (int fd : idle)
+        ::close(fd);
+
+    // Out of file handles, a caller waits in the queue and the keyboard rests.
+    rlimit tight{}, saved{};
+    ASSERT_EQ(::prlimit(child.pid(), RLIMIT_NOFILE, nullptr, &saved), 0);
+    tight = saved;
+    tight.rlim_cur = lowestFreeDescriptor(child.pid());
+    ASSERT_EQ(::prlimit(child.pid(), RLIMIT_NOFILE, &tight, nullptr), 0);
+    const int caller = connectTo(control);
+    ASSERT_EQ(::send(caller, "press F2\n", 9, MSG_NOSIGNAL), 9);
+    const bool refused = waitFor([&] {
+        return qxtest::readFile(log).find("out of file handles") != std::string::npos;
+    });
+    const long before = cpuTicks(child.pid());
+    // A window to measure the processor time in, not a wait for anything: a keyboard
+    // spinning on its listener would use all of it.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long used = cpuTicks(child.pid()) - before;
+    ASSERT_EQ(::prlimit(child.pid(), RLIMIT_NOFILE, &saved, nullptr), 0);
+    ASSERT_TRUE(refused) << qxtest::readFile(log);
+    EXPECT_LT(used, ::sysconf(_SC_CLK_TCK) / 4) << "ticks used in one second";
+
+    // Handles free again: the queued caller is answered, and the socket serves on.
+    std::string answer;
+    EXPECT_TRUE(waitFor([&] {
+        char buffer[256];
+        const ssize_t n = ::recv(caller, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0)
+            answer.append(buffer, size_t(n));
+        return answer.find('\n') != std::string::npos;
+    }));
+    EXPECT_EQ(answer.rfind("ok ", 0), 0u) << answer;
+    ::close(caller);
+    EXPECT_EQ(vkbd({"press", "F3", "--name", "kb"}).exitStatus, 0);
 }
 
 } // namespace

@@ -175,10 +175,21 @@ TEST_F(ProgramTest, LayersFilesFromTheCommandLineAndASecondStartAreImportedAndSh
     EXPECT_TRUE(shows(kF2, kGreen)) << "the running copy imported the file";
     EXPECT_TRUE(program->running());
 
+    // qxctl leaves the profile to the running copy: an import is handed over like a
+    // second start's, a change it cannot hand over is refused.
+    const fs::path blue = layersFile("Blue", kF3, QColor(0, 0, 255));
+    ProgramResult imported = qxctl({"import", blue.string()});
+    EXPECT_EQ(imported.exitStatus, 0) << imported.err;
+    EXPECT_TRUE(shows(kF3, 0x001F)) << "the running copy imported the file";
+    ProgramResult sync = qxctl({"sync"});
+    EXPECT_EQ(sync.exitStatus, 1);
+    EXPECT_NE(sync.err.find("qxcfg is running"), std::string::npos) << sync.err;
+
     exitProgram(*program);
     ProgramResult tree = qxctl({"--profile", profile().string(), "tree"});
     EXPECT_NE(tree.out.find("\tRed\t"), std::string::npos) << tree.out;
     EXPECT_NE(tree.out.find("\tGreen\t"), std::string::npos) << tree.out;
+    EXPECT_NE(tree.out.find("\tBlue\t"), std::string::npos) << "kept at exit: " << tree.out;
 }
 
 TEST_F(ProgramTest, PlugInsTakePressesAndFollowTheKeyboardComingAndGoing) {

@@ -1,12 +1,16 @@
 #include "app/CQXCommandLineInfo.h"
 #include "app/QXSingleInstance.h"
 #include "platform/QXDispatch.h"
+#include "platform/QXLog.h"
 #include "platform/QXMessages.h"
 #include "platform/QXText.h"
 #include "support/QXTestSupport.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -68,6 +72,18 @@ protected:
         return finished && result == 1;
     }
 
+    // Runs a later copy's message on a thread of its own while this thread serves.
+    bool postAsSecond(QXSingleInstance& second, uint32_t message) {
+        std::atomic<int> result{-1};
+        std::thread later([&] { result = second.postToRunning(message) ? 1 : 0; });
+        qxtest::waitFor([&] {
+            QCoreApplication::processEvents();
+            return result != -1;
+        });
+        later.join();
+        return result == 1;
+    }
+
     void shown() { ++m_shown; }
     void opened(const char16_t* path) { m_opened.push_back(path); }
     void closed() {
@@ -117,6 +133,8 @@ TEST_F(SingleInstanceTest, AStartWhileTheRunningCopyEndsWaitsAndStartsInItsPlace
     const auto started = std::chrono::steady_clock::now();
     EXPECT_FALSE(claimAsSecond(CQXCommandLineInfo({"/tmp/Set.layers"}), patient));
     EXPECT_GE(std::chrono::steady_clock::now() - started, 1500ms);
+    EXPECT_NE(patient.failure().find("/tmp/Set.layers was not imported"), std::string::npos)
+        << "an unanswered hand-over is a failure, not a silent end: " << patient.failure();
 
     // Once it ends, the later copy becomes the first, file and all.
     QXSingleInstance next(m_dir.path(), fast());
@@ -206,13 +224,71 @@ TEST_F(SingleInstanceTest, MalformedHandOversAreDroppedAndServiceGoesOn) {
     for (const std::string& bytes : bad)
         ASSERT_TRUE(sendRaw(m_first.socketPath(), bytes));
     QXSingleInstance second(m_dir.path(), fast());
-    EXPECT_TRUE(second.postToRunning(QXM_SHOW_MAIN_WINDOW));
+    EXPECT_TRUE(postAsSecond(second, QXM_SHOW_MAIN_WINDOW));
+    EXPECT_FALSE(postAsSecond(second, QXM_LAYERS_CHANGED)) << "not taken, so not answered";
     EXPECT_TRUE(qxtest::waitFor([&] {
         QCoreApplication::processEvents();
         m_dispatch.runPosted();
         return m_shown == 1;
     }));
     EXPECT_TRUE(m_opened.empty());
+}
+
+// The lowest descriptor number not in use: a limit at it leaves no handle to spare.
+int lowestFreeDescriptor() {
+    int fd = 0;
+    while (::fcntl(fd, F_GETFD) >= 0)
+        ++fd;
+    return fd;
+}
+
+TEST_F(SingleInstanceTest, RunningOutOfHandlesPausesTheHandOverButNeverEndsIt) {
+    ASSERT_TRUE(m_first.claim(CQXCommandLineInfo()));
+    ASSERT_TRUE(m_first.listen(m_dispatch));
+    std::atomic<bool> outOfHandles{false};
+    const int observer = QXLog::addObserver([&](QXLogLevel, const char*, std::string_view text) {
+        if (text.find("out of file handles") != std::string_view::npos)
+            outOfHandles = true;
+    });
+
+    // A later copy is queued, its message sent, when the first copy has no handle left to
+    // take it in.
+    const int caller = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, m_first.socketPath().c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::connect(caller, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string message = frame(QXM_SHOW_MAIN_WINDOW, 0, "", 0);
+    ASSERT_EQ(::send(caller, message.data(), message.size(), MSG_NOSIGNAL), ssize_t(message.size()));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowestFreeDescriptor());
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const bool refused = qxtest::waitFor([&] {
+        QCoreApplication::processEvents();
+        return outOfHandles.load();
+    });
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    QXLog::removeObserver(observer);
+    ASSERT_TRUE(refused) << "the accept failed for want of handles";
+
+    // With handles free again the queued caller gets its answer, and later ones are served.
+    EXPECT_TRUE(qxtest::waitFor([&] {
+        QCoreApplication::processEvents();
+        m_dispatch.runPosted();
+        pollfd p{caller, POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0 && m_shown == 1;
+    }));
+    char answer = 0;
+    EXPECT_EQ(::recv(caller, &answer, 1, 0), 1);
+    EXPECT_EQ(answer, '\x01');
+    ::close(caller);
+    QXSingleInstance later(m_dir.path(), fast());
+    EXPECT_FALSE(claimAsSecond(CQXCommandLineInfo({"/tmp/After.layers"}), later));
+    EXPECT_EQ(later.failure(), "");
+    ASSERT_EQ(m_opened.size(), 1u) << "the listening socket is still there";
+    EXPECT_EQ(m_opened[0], u"/tmp/After.layers");
 }
 
 } // namespace

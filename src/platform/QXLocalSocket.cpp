@@ -1,4 +1,4 @@
-#include "QXLocalSocket.h"
+#include "platform/QXLocalSocket.h"
 
 #include <cerrno>
 #include <cstring>
@@ -47,6 +47,28 @@ int listen(const std::filesystem::path& path, int type, std::string& error) {
         return -1;
     }
     return fd;
+}
+
+Accepted accept(int listener, int& fd) {
+    for (;;) {
+        fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0)
+            return Accepted::Connection;
+        switch (errno) {
+        case EINTR:
+        case ECONNABORTED: // the caller gave up while queued: look at the next one
+            continue;
+        case EMFILE:
+        case ENFILE:
+        case ENOBUFS:
+        case ENOMEM:
+            return Accepted::OutOfHandles;
+        case EAGAIN:
+            return Accepted::None;
+        default:
+            return Accepted::Failed;
+        }
+    }
 }
 
 int connectTo(const std::filesystem::path& path, int type, std::string& error) {
