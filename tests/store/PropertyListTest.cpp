@@ -1,11 +1,13 @@
 #include "StoreTestUtil.h"
 #include "platform/QXText.h"
 #include "store/QXPropertyList.h"
+#include "store/QXXmlDocument.h"
 #include "support/QXTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <csignal>
 #include <fstream>
+#include <random>
 #include <sys/resource.h>
 
 using qxtest::readFile;
@@ -270,6 +272,47 @@ TEST(PropertyListFile, SaveLeavesNoScratchFilesBehind) {
         ++files;
     }
     EXPECT_EQ(files, 1);
+}
+
+} // namespace
+
+namespace {
+
+int parsedDepth(const TiXmlNode* node) {
+    int deepest = 0;
+    for (const TiXmlNode* child = node->FirstChild(); child; child = child->NextSibling())
+        deepest = std::max(deepest, 1 + parsedDepth(child));
+    return deepest;
+}
+
+// The depth check walks the text as TinyXML's parser does. Random texts made of the
+// pieces that make a parser and a naive counter disagree (comments, CDATA, declarations,
+// unknown tags, quotes, character references, stray end tags, broken UTF-8) must never
+// let TinyXML nest deeper than the check said.
+TEST(PropertyListRead, TheDepthCheckNeverSeesLessNestingThanTinyXml) {
+    const std::vector<std::string> pieces = {
+        "<a>", "<a>", "<a>", "</a>", "<b x=\"1\">", "</b>", "<a/>", "<!--", "-->", "<![CDATA[",
+        "]]>", "<?xml version=\"1.0\"", "?>", "<?pi", "<!x", ">", "\"", "'", "&#x", "&#",
+        "x;", "1;", "#;", "text", " ", "</", "<", "/>", "=", "\xC3\xA9", "\xF0", "<_"};
+    QXXmlDocument::configureTinyXml();
+    std::mt19937 random(20261208);
+    constexpr int kLimit = 4;
+    int accepted = 0;
+    for (int round = 0; round < 40000; ++round) {
+        std::string text;
+        const int count = 1 + int(random() % 40);
+        for (int i = 0; i < count; ++i)
+            text += pieces[random() % pieces.size()];
+        if (xmlNestingExceeds(text, kLimit))
+            continue;
+        ++accepted;
+        TiXmlDocument document;
+        std::string padded = text + std::string(8, '\0');
+        document.Parse(padded.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+        // Elements nest kLimit deep at most; text and other nodes add one level below.
+        ASSERT_LE(parsedDepth(&document), kLimit + 1) << text;
+    }
+    EXPECT_GT(accepted, 1000) << "the check refuses too much to tell anything";
 }
 
 } // namespace
