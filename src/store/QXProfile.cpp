@@ -15,6 +15,7 @@
 #include <cstring>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -72,6 +73,22 @@ bool isItemIdentifier(std::u16string_view name) {
            name.find(u".tmp") == std::u16string_view::npos;
 }
 
+std::string whyUnreadable(const fs::path& path, QXLoadStatus status) {
+    if (status == QXLoadStatus::Empty)
+        return "it holds no entries";
+    std::error_code ec;
+    const fs::file_status type = fs::symlink_status(path, ec);
+    if (fs::is_directory(type))
+        return "a folder stands in its place";
+    if (fs::is_symlink(type) && !fs::exists(path, ec))
+        return "it is a link to nothing";
+    if (!fs::is_regular_file(fs::status(path, ec)))
+        return "it is no ordinary file";
+    if (::access(path.c_str(), R_OK) != 0)
+        return std::strerror(errno);
+    return "it is damaged or no property list";
+}
+
 std::string errnoText(int error) {
     return error ? std::string(": ") + std::strerror(error) : std::string();
 }
@@ -107,13 +124,12 @@ QXPropertyNode::Ptr QXProfile::loadFile(const fs::path& path, std::u16string nam
     // A file that parses but holds no top dictionary (an empty "<plist/>", a lone tag, a
     // header cut short) is as damaged as one that does not parse: reading it as empty
     // would let the next save replace a group's items with nothing.
-    if (status == QXLoadStatus::Empty || status == QXLoadStatus::Unreadable) {
-        if (m_recovering) {
-            m_unreadable.push_back(path);
-            QXLog::warning(QXLog::kStore, "the profile file " + path.string() +
-                                              " cannot be read; it is kept as " +
-                                              path.filename().string() + ".unreadable");
-        }
+    if ((status == QXLoadStatus::Empty || status == QXLoadStatus::Unreadable) && m_recovering) {
+        m_unreadable.push_back(path);
+        QXLog::warning(QXLog::kStore, "the profile file " + path.string() + " cannot be read (" +
+                                          whyUnreadable(path, status) +
+                                          "); the next save keeps it as " +
+                                          path.filename().string() + ".unreadable");
     }
     return {};
 }
@@ -293,6 +309,8 @@ bool QXProfile::recoverGroupItems(const fs::path& folder, QXPropertyNode& node) 
     for (const std::u16string& name : names)
         if (!order->findChild(name))
             order->addChild(name);
+    if (!node.findChild(u"DisplayName"))
+        node.addChild(u"DisplayName", u"Recovered group");
     QXLog::warning(QXLog::kStore, "the group in " + folder.string() + " was rebuilt from the " +
                                       std::to_string(names.size()) + " item folders it holds");
     return true;
@@ -310,6 +328,8 @@ void QXProfile::recoverLayerButtons(const fs::path& folder, QXPropertyNode& node
         buttons->addChild(key);
         ++count;
     }
+    if (!node.findChild(u"DisplayName"))
+        node.addChild(u"DisplayName", u"Recovered layer");
     if (count)
         QXLog::warning(QXLog::kStore, "the layer in " + folder.string() +
                                           " was rebuilt from its " + std::to_string(count) +
