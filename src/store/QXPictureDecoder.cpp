@@ -10,7 +10,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <algorithm>
+#include <mutex>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -81,91 +85,202 @@ unsigned long long addressSpaceNow() {
     return pages * static_cast<unsigned long long>(::sysconf(_SC_PAGESIZE));
 }
 
-[[noreturn]] void runChild(int fd, std::span<const unsigned char> bytes,
-                           FREE_IMAGE_FORMAT format, unsigned long long addressLimit) {
+// What the program asks the decoder for; the file's bytes follow.
+struct Request {
+    uint32_t format;
+    uint32_t reserved;
+    uint64_t budget;
+    uint64_t size;
+};
+
+constexpr uint64_t kMaxRequestBytes = uint64_t(64) << 20;
+
+bool readExactly(int fd, void* data, size_t size) {
+    auto* p = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The decoder process: one picture at a time, each under its own address-space budget,
+// until the program closes its end (or goes).
+[[noreturn]] void serve(int fd) {
     // What a decoder or the sanitizers say about a hostile file is of no use to anyone;
-    // the parent logs the refusal.
+    // the program logs the refusal.
     const int null = ::open("/dev/null", O_WRONLY);
     if (null >= 0)
         ::dup2(null, STDERR_FILENO);
-    rlimit space{addressLimit, addressLimit};
-    ::setrlimit(RLIMIT_AS, &space);
-    rlimit cpu{kTimeLimitSeconds, kTimeLimitSeconds};
-    ::setrlimit(RLIMIT_CPU, &cpu);
-    Reply reply{kUndecodable, 0, 0, 0};
-    // FreeImage reads from the buffer only; the cast drops a const it never uses.
-    fipMemoryIO memory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
-    fipImage picture;
-    if (picture.loadFromMemory(format, memory)) {
-        if (format == FIF_BMP)
-            QXPictureColours::treatUnusedAlphaAsOpaque(picture);
-        reply.status = QXPictureColours::toStandard(picture) ? kDecoded : kNotStandard;
-        if (reply.status == kDecoded) {
-            reply.width = picture.getWidth();
-            reply.height = picture.getHeight();
-            reply.bitsPerPixel = picture.getBitsPerPixel();
+    for (;;) {
+        Request request{};
+        if (!readExactly(fd, &request, sizeof request) || request.size > kMaxRequestBytes)
+            ::_exit(0);
+        std::vector<unsigned char> bytes(request.size);
+        if (!readExactly(fd, bytes.data(), bytes.size()))
+            ::_exit(0);
+        rlimit space{};
+        ::getrlimit(RLIMIT_AS, &space);
+        space.rlim_cur = std::min<rlim_t>(addressSpaceNow() + request.budget, space.rlim_max);
+        ::setrlimit(RLIMIT_AS, &space);
+
+        Reply reply{kUndecodable, 0, 0, 0};
+        // FreeImage reads from the buffer only; the cast drops a const it never uses.
+        fipMemoryIO memory(bytes.data(), static_cast<DWORD>(bytes.size()));
+        const auto format = static_cast<FREE_IMAGE_FORMAT>(request.format);
+        fipImage picture;
+        if (picture.loadFromMemory(format, memory)) {
+            if (format == FIF_BMP)
+                QXPictureColours::treatUnusedAlphaAsOpaque(picture);
+            reply.status = QXPictureColours::toStandard(picture) ? kDecoded : kNotStandard;
+            if (reply.status == kDecoded) {
+                reply.width = picture.getWidth();
+                reply.height = picture.getHeight();
+                reply.bitsPerPixel = picture.getBitsPerPixel();
+            }
         }
+        bool ok = writeAll(fd, &reply, sizeof reply);
+        const size_t rowBytes = size_t(reply.width) * reply.bitsPerPixel / 8;
+        for (unsigned y = 0; ok && reply.status == kDecoded && y < reply.height; ++y)
+            ok = writeAll(fd, picture.getScanLine(y), rowBytes);
+        if (!ok)
+            ::_exit(1);
     }
-    bool ok = writeAll(fd, &reply, sizeof reply);
-    const size_t rowBytes = size_t(reply.width) * reply.bitsPerPixel / 8;
-    for (unsigned y = 0; ok && reply.status == kDecoded && y < reply.height; ++y)
-        ok = writeAll(fd, picture.getScanLine(y), rowBytes);
-    // No destructors, no exit handlers: the parent's state is not ours to tidy.
-    ::_exit(ok ? 0 : 1);
+}
+
+// One long-lived decoder process, started on first use and again after it died (a
+// picture that exhausted its budget, crashed the decoder or ran out of time): a fork
+// per picture would cost milliseconds on every key shown.
+class DecoderProcess {
+public:
+    ~DecoderProcess() { stop(); }
+
+    std::string decode(std::span<const unsigned char> bytes, FREE_IMAGE_FORMAT format,
+                       unsigned long long budget, fipImage& picture) {
+        std::lock_guard lock(m_mutex);
+        if (bytes.size() > kMaxRequestBytes)
+            return "the file is larger than 64 MiB";
+        const Request request{static_cast<uint32_t>(format), 0, budget, bytes.size()};
+        // A process that ended since the last picture is started again, once.
+        bool sent = false;
+        for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
+            if (m_pid < 0 && !start())
+                return "no process for the decoder";
+            sent = sendAll(&request, sizeof request) && sendAll(bytes.data(), bytes.size());
+            if (!sent)
+                stop();
+        }
+        if (!sent)
+            return "the decoder does not take pictures";
+        std::string refusal = receive(budget, picture);
+        if (!refusal.empty()) {
+            picture.clear();
+            // Whatever state it is in, the next picture gets a fresh one.
+            if (refusal != kUndecodableText && refusal != kNotStandardText)
+                stop();
+        }
+        return refusal;
+    }
+
+private:
+    static constexpr const char* kUndecodableText = "it cannot be decoded";
+    static constexpr const char* kNotStandardText = "its colours cannot be converted";
+
+    bool start() {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+            return false;
+        const pid_t child = ::fork();
+        if (child < 0) {
+            ::close(fds[0]);
+            ::close(fds[1]);
+            return false;
+        }
+        if (child == 0) {
+            // Only the connection to the program stays open: no lock, socket or device
+            // of the program's lives on in the decoder.
+            if (fds[1] != 3)
+                ::dup2(fds[1], 3);
+            ::close_range(4, ~0U, 0);
+            serve(3);
+        }
+        ::close(fds[1]);
+        m_fd = fds[0];
+        m_pid = child;
+        return true;
+    }
+
+    void stop() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            int status = 0;
+            while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+        m_pid = -1;
+    }
+
+    bool sendAll(const void* data, size_t size) {
+        const auto* p = static_cast<const char*>(data);
+        while (size > 0) {
+            // No SIGPIPE when the decoder has gone: that is a refusal, not the end.
+            const ssize_t n = ::send(m_fd, p, size, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            p += n;
+            size -= static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    std::string receive(unsigned long long budget, fipImage& picture) {
+        const auto deadline = Clock::now() + std::chrono::seconds(kTimeLimitSeconds);
+        Reply reply{};
+        if (!readAll(m_fd, &reply, sizeof reply, deadline))
+            return "decoding it took more than " + std::to_string(budget >> 20) + " MiB or " +
+                   std::to_string(kTimeLimitSeconds) + " seconds, or crashed the decoder";
+        if (reply.status == kUndecodable)
+            return kUndecodableText;
+        if (reply.status != kDecoded)
+            return kNotStandardText;
+        if (reply.width == 0 || reply.height == 0 ||
+            static_cast<unsigned long long>(reply.width) * reply.height >
+                QXPictureHeader::kMaxPixels ||
+            (reply.bitsPerPixel != 24 && reply.bitsPerPixel != 32))
+            return "it decodes to " + std::to_string(reply.width) + " x " +
+                   std::to_string(reply.height) + " pixels, more than its header said";
+        if (!picture.setSize(FIT_BITMAP, reply.width, reply.height, reply.bitsPerPixel))
+            return "there is no memory for its pixels";
+        const size_t rowBytes = size_t(reply.width) * reply.bitsPerPixel / 8;
+        for (unsigned y = 0; y < reply.height; ++y)
+            if (!readAll(m_fd, picture.getScanLine(y), rowBytes, deadline))
+                return "the decoder stopped half way";
+        return {};
+    }
+
+    std::mutex m_mutex;
+    pid_t m_pid = -1;
+    int m_fd = -1;
+};
+
+DecoderProcess& decoderProcess() {
+    static DecoderProcess process;
+    return process;
 }
 
 std::string decodeInChild(std::span<const unsigned char> bytes, FREE_IMAGE_FORMAT format,
                           unsigned long long memoryBudget, fipImage& picture) {
-    const unsigned long long addressLimit = addressSpaceNow() + memoryBudget;
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return "no pipe for the decoder";
-    const pid_t child = ::fork();
-    if (child < 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-        return "no process for the decoder";
-    }
-    if (child == 0) {
-        ::close(fds[0]);
-        runChild(fds[1], bytes, format, addressLimit);
-    }
-    ::close(fds[1]);
-    const auto deadline = Clock::now() + std::chrono::seconds(kTimeLimitSeconds + 5);
-    std::string refusal;
-    Reply reply{};
-    if (!readAll(fds[0], &reply, sizeof reply, deadline)) {
-        refusal = "decoding it took more than " +
-                  std::to_string(memoryBudget >> 20) + " MiB or " +
-                  std::to_string(kTimeLimitSeconds) + " seconds, or crashed the decoder";
-    } else if (reply.status == kUndecodable) {
-        refusal = "it cannot be decoded";
-    } else if (reply.status != kDecoded) {
-        refusal = "its colours cannot be converted";
-    } else if (reply.width == 0 || reply.height == 0 ||
-               static_cast<unsigned long long>(reply.width) * reply.height >
-                   QXPictureHeader::kMaxPixels ||
-               (reply.bitsPerPixel != 24 && reply.bitsPerPixel != 32)) {
-        refusal = "it decodes to " + std::to_string(reply.width) + " x " +
-                  std::to_string(reply.height) + " pixels, more than its header said";
-    } else if (!picture.setSize(FIT_BITMAP, reply.width, reply.height, reply.bitsPerPixel)) {
-        refusal = "there is no memory for its pixels";
-    } else {
-        const size_t rowBytes = size_t(reply.width) * reply.bitsPerPixel / 8;
-        for (unsigned y = 0; y < reply.height && refusal.empty(); ++y)
-            if (!readAll(fds[0], picture.getScanLine(y), rowBytes, deadline))
-                refusal = "the decoder stopped half way";
-        if (!refusal.empty())
-            picture.clear();
-    }
-    ::close(fds[0]);
-    // The child has written everything or is to be stopped now.
-    if (!refusal.empty())
-        ::kill(child, SIGKILL);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    return refusal;
+    return decoderProcess().decode(bytes, format, memoryBudget, picture);
 }
 
 } // namespace
