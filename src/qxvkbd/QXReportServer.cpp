@@ -1,5 +1,7 @@
 #include "QXReportServer.h"
 
+#include "platform/QXLog.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <sys/socket.h>
@@ -33,7 +35,7 @@ int QXReportServer::send(std::span<const uint8_t> report) {
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             // A program that stopped reading loses reports, as it would with a real
             // interface whose reports nobody collects.
-            std::fprintf(stderr, "qxvkbd: a connected program is not reading; report dropped\n");
+            QXLog::warning(QXLog::kDevice, "a connected program is not reading; report dropped");
         } else {
             gone.push_back(client);
         }

@@ -3,6 +3,7 @@
 #include "QXControlServer.h"
 #include "QXDiskWatcher.h"
 #include "platform/QXLocalSocket.h"
+#include "platform/QXLog.h"
 #include "QXReportServer.h"
 #include "device/QXDiskFiles.h"
 
@@ -116,7 +117,7 @@ bool QXVirtualKeyboard::start(const Options& options, std::string& error) {
         // Watching starts before the keyboard can be found, so the first write is seen.
         m_displays = std::make_unique<QXVirtualDisplays>(target / "disk" / "vTessera");
         if (!m_displays->loadTemplate())
-            std::fprintf(stderr, "qxvkbd: the keyboard template cannot be read; drawing on grey\n");
+            QXLog::warning(QXLog::kDevice, "the keyboard template cannot be read; drawing on grey");
         m_watcher = new QXDiskWatcher(target / "disk", *m_displays, this);
         connect(m_watcher, &QXDiskWatcher::changed, this, &QXVirtualKeyboard::pictureChanged);
         built = m_watcher->start(inner / "disk");

@@ -2,6 +2,8 @@
 
 #include "platform/QXDesktop.h"
 #include "platform/QXDispatch.h"
+#include "platform/QXFiles.h"
+#include "platform/QXLog.h"
 #include "platform/QXMessages.h"
 #include "platform/QXText.h"
 #include "store/QXProfile.h"
@@ -12,7 +14,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <pcrecpp.h>
 
@@ -355,17 +356,11 @@ void QXFirmwareUpdateController::runInstaller(const std::string& installer) {
     if (!safeFileName(m_installerName))
         return;
     const std::filesystem::path path = m_profileFolder / toPath(m_installerName);
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        if (!out.is_open())
-            return;
-        out.write(installer.data(), static_cast<std::streamsize>(installer.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(path, ignored);
-            return;
-        }
+    // Written whole or not at all, and never through a link left in the folder.
+    if (!writeFileAtomically(path, installer)) {
+        QXLog::warning(QXLog::kApp, "the downloaded installer cannot be written to " +
+                                        path.string());
+        return;
     }
     if (m_opener)
         m_opener(path.string());
