@@ -165,6 +165,13 @@ public:
         std::lock_guard lock(m_mutex);
         if (bytes.size() > kMaxRequestBytes)
             return "the file is larger than 64 MiB";
+        // A process forked from the program (a test's child) starts a decoder of its own
+        // instead of talking to its parent's.
+        if (m_pid > 0 && m_owner != ::getpid()) {
+            ::close(m_fd);
+            m_fd = -1;
+            m_pid = -1;
+        }
         const Request request{static_cast<uint32_t>(format), 0, budget, bytes.size()};
         // A process that ended since the last picture is started again, once.
         bool sent = false;
@@ -212,6 +219,7 @@ private:
         ::close(fds[1]);
         m_fd = fds[0];
         m_pid = child;
+        m_owner = ::getpid();
         return true;
     }
 
@@ -219,7 +227,7 @@ private:
         if (m_fd >= 0)
             ::close(m_fd);
         m_fd = -1;
-        if (m_pid > 0) {
+        if (m_pid > 0 && m_owner == ::getpid()) {
             ::kill(m_pid, SIGKILL);
             int status = 0;
             while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
@@ -270,6 +278,7 @@ private:
 
     std::mutex m_mutex;
     pid_t m_pid = -1;
+    pid_t m_owner = -1; // the process that started the decoder
     int m_fd = -1;
 };
 
