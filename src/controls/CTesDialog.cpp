@@ -8,11 +8,14 @@
 
 #include "controls/CTesSizeGrip.h"
 
+#include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegion>
 #include <QWindow>
 #include <algorithm>
+
+Q_LOGGING_CATEGORY(lcControls, "qx.controls")
 
 CTesDialog::CTesDialog(unsigned int templateId, QWidget* parent, int withGrip)
     : QDialog(parent), showGrip(withGrip), m_templateId(templateId) {
@@ -34,11 +37,19 @@ void CTesDialog::AddControl(TES_DLG_CONTROL control) {
     if (!control.hWnd) {
         return;
     }
+    if (!isAncestorOf(control.hWnd)) {
+        // Its place could not be given in the dialog's coordinates.
+        qCWarning(lcControls).noquote()
+            << QStringLiteral("%1 \"%2\": a %3 \"%4\" outside the dialog is not laid out")
+                   .arg(QString::fromLatin1(metaObject()->className()), objectName(),
+                        QString::fromLatin1(control.hWnd->metaObject()->className()),
+                        control.hWnd->objectName());
+        return;
+    }
     if (control.rect.width() == 0) {
         QWidget* parent = control.hWnd->parentWidget();
-        const QPoint topLeft = parent && parent != this
-                                   ? parent->mapTo(this, control.hWnd->pos())
-                                   : control.hWnd->pos();
+        const QPoint topLeft = parent && parent != this ? parent->mapTo(this, control.hWnd->pos())
+                                                        : control.hWnd->pos();
         control.rect = QRect(topLeft, control.hWnd->size());
     }
     controls.push_back(control);
@@ -94,10 +105,10 @@ void CTesDialog::OnSize(unsigned int, int cx, int cy) {
         }
         QPoint topLeft(record.rect.left() + ((record.flags & TES_MOVE_RIGHT) ? dx : 0),
                        record.rect.top() + ((record.flags & TES_MOVE_DOWN) ? dy : 0));
-        const int w = (record.flags & TES_FOLLOW_WIDTH) ? record.rect.width() + dx
-                                                          : control->width();
-        const int h = (record.flags & TES_FOLLOW_HEIGHT) ? record.rect.height() + dy
-                                                           : control->height();
+        const int w =
+            (record.flags & TES_FOLLOW_WIDTH) ? record.rect.width() + dx : control->width();
+        const int h =
+            (record.flags & TES_FOLLOW_HEIGHT) ? record.rect.height() + dy : control->height();
         QWidget* parent = control->parentWidget();
         if (parent && parent != this) {
             topLeft = parent->mapFrom(this, topLeft);

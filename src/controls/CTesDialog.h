@@ -72,7 +72,8 @@ public:
     CTesDialog(unsigned int templateId, QWidget* parent, int showGrip);
     ~CTesDialog() override;
 
-    // A null control is ignored. flags: TES_* bits; erase: see TES_DLG_CONTROL.
+    // A null control is ignored, and one outside the dialog refused with a warning.
+    // flags: TES_* bits; erase: see TES_DLG_CONTROL.
     void AddControl(QWidget* control, unsigned char flags, int erase, QRect rect);
     // A record without a control is ignored.
     void AddControl(TES_DLG_CONTROL control);
@@ -106,15 +107,15 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
 
     QRect rcClient;        // the client rectangle after the last resize
-    QRect rcMax;           // a positive width makes width x height the largest size
+    QRect rcMax;           // a positive width makes its size the largest size (set in OnInitDialog)
     QRect rcInitialClient; // the client rectangle when OnInitDialog ran
     // Where the dialog was and how big when OnInitDialog ran (its geometry: Qt places and
     // sizes windows by their client area); also the smallest size it may take.
     QRect rcInitialWindow;
     CTesSizeGrip* sizeGrip = nullptr; // owned as a child; null without a grip
-    int keepCursor = 0;    // non-zero: leaving the grip square keeps the sizing pointer
+    int keepCursor = 0;               // non-zero: leaving the grip square keeps the sizing pointer
     bool sizingCursor = false;
-    QPoint ratio;          // x : y; inactive while either is 0
+    QPoint ratio; // x : y; inactive while either is 0
     int showGrip;
     std::vector<TES_DLG_CONTROL> controls; // in the order of adding
 

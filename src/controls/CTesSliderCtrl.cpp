@@ -20,8 +20,8 @@ constexpr int kThumbHeight = 14;
 // thumb centre runs from the inset to the width minus the inset.
 class SliderGeometryStyle : public QProxyStyle {
 public:
-    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option,
-                         SubControl part, const QWidget* widget) const override {
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl part,
+                         const QWidget* widget) const override {
         const auto* slider = qstyleoption_cast<const QStyleOptionSlider*>(option);
         if (control != CC_Slider || !slider) {
             return QProxyStyle::subControlRect(control, option, part, widget);

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QProxyStyle>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
@@ -37,6 +38,10 @@ public:
         opaque.setGeometry(10, 100, 40, 40);
         plain.setParent(this);
         plain.setGeometry(100, 100, 40, 40);
+        box.setParent(this);
+        box.setGeometry(0, 150, 200, 40);
+        nested.setParent(&box);
+        nested.setGeometry(10, 5, 20, 20);
         doomed = new QWidget(this);
         doomed->setGeometry(200, 40, 50, 20);
     }
@@ -49,16 +54,20 @@ public:
         AddControl(&opaque, 0, 0, QRect());
         AddControl(&plain, 0, 1, QRect());
         AddControl(doomed, TES_FOLLOW_WIDTH | TES_MOVE_RIGHT, 1, QRect());
+        AddControl(&nested, TES_MOVE_RIGHT, 1, QRect()); // inside a box that stays
         AddControl(nullptr, TES_FOLLOW_WIDTH, 1, QRect());
         AddControl(TES_DLG_CONTROL{});
         SetRatioRect(&m_aspect);
+        rcMax = QRect(QPoint(), largest);
         return 1;
     }
 
     using CTesDialog::controls;
+    using CTesDialog::keepCursor;
     using CTesDialog::sizingCursor;
+    QSize largest; // none while empty
 
-    QWidget wider, moving, both, opaque, plain; // paint nothing of their own
+    QWidget wider, moving, both, opaque, plain, box, nested; // paint nothing of their own
     QWidget* doomed;
     QPoint m_aspect;
 };
@@ -76,13 +85,14 @@ protected:
 TEST_F(CTesDialogTest, ControlsFollowTheWidthAgainstTheInitialSizeAndTheDialogNeverShrinksBelowIt) {
     LayoutDialog dialog;
     showAndWait(dialog);
-    EXPECT_EQ(dialog.controls.size(), 7u) << "the grip and six controls, no null records";
+    EXPECT_EQ(dialog.controls.size(), 8u) << "the grip and seven controls, no null records";
 
     dialog.resize(330, 200);
     EXPECT_EQ(dialog.wider.geometry(), QRect(10, 10, 130, 20)) << "flags 1: 30 wider in place";
     EXPECT_EQ(dialog.moving.geometry(), QRect(150, 10, 50, 20)) << "flags 4: 30 right";
     EXPECT_EQ(dialog.both.geometry(), QRect(40, 40, 130, 20)) << "flags 5: both";
     EXPECT_EQ(dialog.plain.geometry(), QRect(100, 100, 40, 40)) << "flags 0 stays";
+    EXPECT_EQ(dialog.nested.geometry(), QRect(40, 5, 20, 20)) << "placed in its box's terms";
 
     // A second change is measured from the initial size again, not from 330.
     dialog.resize(310, 200);
@@ -104,6 +114,13 @@ TEST_F(CTesDialogTest, ControlsFollowTheWidthAgainstTheInitialSizeAndTheDialogNe
     dialog.resize(400, 260);
     EXPECT_EQ(grip->geometry(), QRect(384, 244, 16, 16));
     EXPECT_EQ(dialog.both.geometry(), QRect(110, 40, 200, 20));
+
+    QWidget outsider;
+    outsider.setGeometry(5, 5, 10, 10);
+    dialog.AddControl(&outsider, TES_FOLLOW_WIDTH, 1, QRect());
+    dialog.resize(420, 260);
+    EXPECT_EQ(outsider.geometry(), QRect(5, 5, 10, 10)) << "a control outside is refused";
+    EXPECT_EQ(dialog.controls.size(), 8u);
 }
 
 TEST_F(CTesDialogTest, AnAspectRatioTurnsEachDraggedEdgeIntoTheMatchingOtherSide) {
@@ -133,9 +150,12 @@ TEST_F(CTesDialogTest, AnAspectRatioTurnsEachDraggedEdgeIntoTheMatchingOtherSide
     EXPECT_EQ(dialog.size(), QSize(500, 350)) << "80 wider from 420 x 290";
 
     LayoutDialog free(QPoint(0, 3)); // not a ratio: ignored
+    free.largest = QSize(400, 260);
     showAndWait(free);
     free.resize(340, 200);
     EXPECT_EQ(free.size(), QSize(340, 200));
+    free.resize(500, 300);
+    EXPECT_EQ(free.size(), QSize(400, 260)) << "no larger than rcMax";
 }
 
 TEST_F(CTesDialogTest, TheGripSquareShowsTheDiagonalPointerUnlessTheDialogIsMaximised) {
@@ -144,9 +164,13 @@ TEST_F(CTesDialogTest, TheGripSquareShowsTheDiagonalPointerUnlessTheDialogIsMaxi
     QTest::mouseMove(&dialog, QPoint(292, 192));
     EXPECT_EQ(dialog.cursor().shape(), Qt::SizeFDiagCursor);
     EXPECT_TRUE(dialog.sizingCursor);
-    QTest::mouseMove(&dialog, QPoint(150, 150));
+    QTest::mouseMove(&dialog, QPoint(250, 100));
     EXPECT_EQ(dialog.cursor().shape(), Qt::ArrowCursor);
     EXPECT_FALSE(dialog.sizingCursor);
+    dialog.keepCursor = 1;
+    QTest::mouseMove(&dialog, QPoint(292, 192));
+    QTest::mouseMove(&dialog, QPoint(250, 100));
+    EXPECT_EQ(dialog.cursor().shape(), Qt::SizeFDiagCursor) << "kept while asked to";
 
     LayoutDialog maximised;
     maximised.showMaximized();
@@ -156,6 +180,35 @@ TEST_F(CTesDialogTest, TheGripSquareShowsTheDiagonalPointerUnlessTheDialogIsMaxi
     QTest::mouseMove(&maximised, corner);
     EXPECT_EQ(maximised.cursor().shape(), Qt::ArrowCursor);
     EXPECT_FALSE(maximised.sizingCursor);
+}
+
+// A style without a size-grip primitive.
+class NoGripStyle : public QProxyStyle {
+public:
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        if (element != CE_SizeGrip) {
+            QProxyStyle::drawControl(element, option, painter, widget);
+        }
+    }
+};
+
+TEST_F(CTesDialogTest, TheGripShowsTheStylesPrimitiveOrElseTheLibrarysIcon) {
+    LayoutDialog dialog;
+    showAndWait(dialog);
+    auto* grip = dialog.findChild<CTesSizeGrip*>("5000");
+    ASSERT_NE(grip, nullptr);
+    EXPECT_FALSE(grip->usesIcon()) << "the application's style draws a grip";
+    const QImage styled = grip->picture().toImage();
+
+    NoGripStyle bare;
+    grip->setStyle(&bare);
+    EXPECT_TRUE(grip->usesIcon());
+    const QImage icon = grip->picture().toImage();
+    EXPECT_EQ(icon.size(), QSize(16, 16));
+    EXPECT_NE(icon, styled);
+    EXPECT_NE(icon.pixel(14, 14), icon.pixel(1, 1)) << "the icon shows dots in the corner";
+    grip->setStyle(nullptr);
 }
 
 TEST_F(CTesDialogTest, TheBackgroundLeavesOutControlsThatAskNotToBeErased) {
