@@ -94,8 +94,8 @@ protected:
     void OnLButtonUp(unsigned int flags, QPoint point);
     void OnMouseMove(unsigned int flags, QPoint point);
     void OnSize(unsigned int type, int cx, int cy);
-    // Corrects the rectangle (the dialog's geometry, right and bottom exclusive as
-    // QRect::right() + 1) being sized at the edge to the aspect ratio.
+    // Corrects the geometry the dialog is being sized to at the edge (WMSZ_*) so that its
+    // growth over the initial size keeps the aspect ratio; unchanged without a ratio.
     void OnSizing(unsigned int edge, QRect* rect);
 
     void showEvent(QShowEvent* event) override;
