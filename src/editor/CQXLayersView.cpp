@@ -143,8 +143,7 @@ bool CQXLayersView::hasOwnAssignment(size_t keyIndex) const {
 
 // ---- images --------------------------------------------------------------------------
 
-QImage CQXLayersView::keyImage(size_t keyIndex) {
-    QXCompositeLayer stack = m_controller.pictureStack();
+QImage CQXLayersView::keyImage(QXCompositeLayer& stack, size_t keyIndex) {
     const QXButton* button = stack.getButton(keyIndex);
     if (!button) {
         // Nothing assigned: the key as the keyboard picture draws it.
@@ -174,15 +173,21 @@ QImage CQXLayersView::keyImage(size_t keyIndex) {
 }
 
 void CQXLayersView::paintKey(size_t keyIndex) {
+    QXCompositeLayer stack = m_controller.pictureStack();
     const QXLayoutPicture::Square s = QXLayoutPicture::keySquare(keyIndex);
     QPainter painter(&m_picture);
-    painter.drawImage(s.left, s.top, keyImage(keyIndex));
+    painter.drawImage(s.left, s.top, keyImage(stack, keyIndex));
 }
 
 void CQXLayersView::rebuildImages() {
     m_picture = m_template.copy();
-    for (size_t i = 0; i < QXKeyTable::keyCount(); ++i)
-        paintKey(i);
+    QXCompositeLayer stack = m_controller.pictureStack();
+    QPainter painter(&m_picture);
+    for (size_t i = 0; i < QXKeyTable::keyCount(); ++i) {
+        const QXLayoutPicture::Square s = QXLayoutPicture::keySquare(i);
+        painter.drawImage(s.left, s.top, keyImage(stack, i));
+    }
+    painter.end();
     rescale();
     update();
 }

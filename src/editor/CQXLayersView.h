@@ -102,7 +102,7 @@ private:
     void onViewImageChanged(qxwin::WPARAM view, qxwin::LPARAM keyIndex);
     void onDeviceKey(qxwin::WPARAM keyIndex, qxwin::LPARAM state);
 
-    QImage keyImage(size_t keyIndex);
+    QImage keyImage(QXCompositeLayer& stack, size_t keyIndex);
     void paintKey(size_t keyIndex);
     void rescale();
     QRect pictureFrame(size_t keyIndex) const;
