@@ -180,9 +180,14 @@ TEST_F(LayersViewTest, PaintsEveryKeyOfTheDefaultProfileWhereItsFrameIsAndThenCo
         QApplication::processEvents();
         return !view.animating();
     }));
+    // With no timer running, nothing is left that could paint once the queue is empty.
+    QApplication::sendPostedEvents();
+    QApplication::processEvents();
     const unsigned long painted = view.paintCount();
-    QTest::qWait(200); // an idle stretch in which nothing may happen
+    QApplication::sendPostedEvents();
+    QApplication::processEvents();
     EXPECT_EQ(view.paintCount(), painted) << "an untouched view repainted";
+    EXPECT_FALSE(view.animating());
 
     // A key held on the keyboard runs the timer while its red mark shows, and only then.
     m_dispatch.Send(QXM_DEVICE_KEY, kA, 1);
@@ -218,7 +223,11 @@ TEST_F(LayersViewTest, ClicksDefineOnlyInAnEditableLayerAndSmallMovesAndSelfDrop
 
     // A press on no key draws a rectangle: the keys strictly inside it are selected.
     const QRect f1 = view.keyRect(kF1), f3 = view.keyRect(kF3);
-    drag(&view, {f1.topLeft() - QPoint(4, 4), f1.center(), f3.bottomRight() + QPoint(4, 4)});
+    mouse(&view, QEvent::MouseButtonPress, f1.topLeft() - QPoint(4, 4), Qt::LeftButton);
+    mouse(&view, QEvent::MouseMove, f1.center(), Qt::LeftButton);
+    EXPECT_TRUE(view.animating()) << "the rectangle's fill alternates while it is drawn";
+    mouse(&view, QEvent::MouseMove, f3.bottomRight() + QPoint(4, 4), Qt::LeftButton);
+    mouse(&view, QEvent::MouseButtonRelease, f3.bottomRight() + QPoint(4, 4), Qt::LeftButton);
     EXPECT_EQ(view.selectedKeys().count(), 3u);
     EXPECT_TRUE(view.selectedKeys()[kF2]);
     EXPECT_FALSE(view.animating()) << "the rectangle is gone, so is the timer";
