@@ -1,6 +1,5 @@
 #include "editor/CQXLayersView.h"
 
-#include "editor/QXKeyAssignment.h"
 #include "model/QXKeyTable.h"
 #include "model/QXLayoutPicture.h"
 #include "platform/QXDispatch.h"
@@ -8,12 +7,9 @@
 #include "platform/QXMessages.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QKeyEvent>
 #include <QMenu>
-#include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
-#include <QTreeWidget>
 #include <cmath>
 #include <limits>
 
@@ -67,8 +63,10 @@ CQXLayersView::CQXLayersView(QXLayersController& controller, QXDispatch& dispatc
     if (QXLayoutPicture::loadTemplate(picture))
         m_template = fromFip(picture);
     if (m_template.isNull()) {
-        QXLog::warning(QXLog::kModel, "the keyboard picture cannot be read; keys are drawn on grey");
-        m_template = QImage(QXLayoutPicture::kWidth, QXLayoutPicture::kHeight, QImage::Format_RGB32);
+        QXLog::warning(QXLog::kModel,
+                       "the keyboard picture cannot be read; keys are drawn on grey");
+        m_template =
+            QImage(QXLayoutPicture::kWidth, QXLayoutPicture::kHeight, QImage::Format_RGB32);
         m_template.fill(QColor(64, 64, 64));
     }
 
@@ -212,9 +210,10 @@ void CQXLayersView::onDeviceKey(qxwin::WPARAM keyIndex, qxwin::LPARAM state) {
 void CQXLayersView::rescale() {
     const QSize size(static_cast<int>(std::lround(m_picture.width() * m_zoom)),
                      static_cast<int>(std::lround(m_picture.height() * m_zoom)));
-    m_scaled = QPixmap::fromImage(
-        size == m_picture.size() ? m_picture
-                                 : m_picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    m_scaled =
+        QPixmap::fromImage(size == m_picture.size() ? m_picture
+                                                    : m_picture.scaled(size, Qt::IgnoreAspectRatio,
+                                                                       Qt::SmoothTransformation));
 }
 
 // ---- geometry ------------------------------------------------------------------------
@@ -228,7 +227,8 @@ QRect CQXLayersView::pictureFrame(size_t keyIndex) const {
 QRect CQXLayersView::keyRect(size_t keyIndex) const {
     const QRect f = pictureFrame(keyIndex);
     const auto z = [this](int v) { return static_cast<int>(std::lround(v * m_zoom)); };
-    return QRect(QPoint(z(f.left()), z(f.top())), QPoint(z(f.right() + 1) - 1, z(f.bottom() + 1) - 1));
+    return QRect(QPoint(z(f.left()), z(f.top())),
+                 QPoint(z(f.right() + 1) - 1, z(f.bottom() + 1) - 1));
 }
 
 size_t CQXLayersView::hitTest(QPoint point) const {
@@ -247,7 +247,8 @@ QRect CQXLayersView::dragImageRect() const {
 }
 
 void CQXLayersView::resizeEvent(QResizeEvent*) {
-    m_zoom = std::min(width() / double(QXLayoutPicture::kWidth), height() / double(QXLayoutPicture::kHeight));
+    m_zoom = std::min(width() / double(QXLayoutPicture::kWidth),
+                      height() / double(QXLayoutPicture::kHeight));
     const QSize zoomed(static_cast<int>(std::lround(QXLayoutPicture::kWidth * m_zoom)),
                        static_cast<int>(std::lround(QXLayoutPicture::kHeight * m_zoom)));
     // A window is never larger than its picture; inside a layout the rest stays empty.

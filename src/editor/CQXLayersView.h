@@ -35,7 +35,14 @@ class CQXLayersView : public QWidget {
 public:
     static constexpr size_t kNoKey = 113;
     // Command identifiers of the two menus, also their actions' object names.
-    enum Command { kDefine = 330, kDelete = 331, kPush = 332, kSwap = 350, kPaste = 351, kCancel = 352 };
+    enum Command {
+        kDefine = 330,
+        kDelete = 331,
+        kPush = 332,
+        kSwap = 350,
+        kPaste = 351,
+        kCancel = 352
+    };
 
     CQXLayersView(QXLayersController& controller, QXDispatch& dispatch, QWidget* parent = nullptr);
     ~CQXLayersView() override;
@@ -61,8 +68,7 @@ public:
 
     // The layer tree calls this (through setLayerTree) while a key is dragged over it.
     // itemOf answers which layer or group a tree item stands for.
-    void setLayerTree(QTreeWidget* tree,
-                      std::function<QXLayersItem::Ptr(QTreeWidgetItem*)> itemOf);
+    void setLayerTree(QTreeWidget* tree, std::function<QXLayersItem::Ptr(QTreeWidgetItem*)> itemOf);
 
     // The two menus; their enabling is brought up to date when they open.
     QMenu* keyMenu() const { return m_keyMenu; }

@@ -1,6 +1,5 @@
 // The keyboard view's mouse, keys, menus and the edits they make.
 #include "editor/CQXLayersView.h"
-
 #include "editor/QXKeyAssignment.h"
 #include "model/QXKeyTable.h"
 #include "model/QXLayoutPicture.h"
@@ -85,7 +84,8 @@ void CQXLayersView::mouseReleaseEvent(QMouseEvent* event) {
         const bool layerChanged = currentLayer() != finished.sourceLayer;
         const bool paste = event->modifiers() & Qt::ControlModifier;
         endDrag();
-        if (finished.targetKey == kNoKey || (finished.targetKey == finished.sourceKey && !layerChanged))
+        if (finished.targetKey == kNoKey ||
+            (finished.targetKey == finished.sourceKey && !layerChanged))
             return;
         if (event->button() == Qt::RightButton) {
             m_pendingDrop = finished;
@@ -268,7 +268,8 @@ void CQXLayersView::keyPressEvent(QKeyEvent* event) {
     }
     case Qt::Key_Up:
     case Qt::Key_Down: {
-        const size_t to = verticalNeighbour(shift ? m_focus : m_anchor, event->key() == Qt::Key_Up ? -1 : 1);
+        const size_t to =
+            verticalNeighbour(shift ? m_focus : m_anchor, event->key() == Qt::Key_Up ? -1 : 1);
         if (to == kNoKey)
             break;
         if (shift)

@@ -2,6 +2,7 @@
 // Qt's offscreen platform: what it paints, what clicks, drags and menus do to the layers,
 // and what ends up in the saved profile.
 #include "editor/CQXLayersView.h"
+
 #include "model/QXKeyTable.h"
 #include "model/QXLayerTree.h"
 #include "model/QXLayoutPicture.h"
@@ -75,7 +76,10 @@ protected:
         m_dispatch.RegisterHandler(QXM_KEY_SELECTED, &m_selections, &Counter::hit);
         m_dispatch.RegisterHandler(QXM_ASSIGNMENT_CHANGED, &m_assignments, &Counter::hit);
     }
-    ~LayersViewTest() override { m_dispatch.UnregisterObject(&m_selections); m_dispatch.UnregisterObject(&m_assignments); }
+    ~LayersViewTest() override {
+        m_dispatch.UnregisterObject(&m_selections);
+        m_dispatch.UnregisterObject(&m_assignments);
+    }
 
     void load(QXLayerTree& tree) {
         QXPropertyNode::Ptr root = m_profile.load();
@@ -104,20 +108,24 @@ protected:
 
     static void mouse(QWidget* view, QEvent::Type type, QPoint at, Qt::MouseButton button,
                       Qt::KeyboardModifiers modifiers = {}, QPoint global = {}) {
-        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+        const Qt::MouseButtons held =
+            type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
         QMouseEvent event(type, at, global.isNull() ? view->mapToGlobal(at) : global,
                           type == QEvent::MouseMove ? Qt::NoButton : button, held, modifiers);
         QApplication::sendEvent(view, &event);
     }
     // Press at one point, move through the others, release at the last.
-    static void drag(QWidget* view, std::vector<QPoint> path, Qt::MouseButton button = Qt::LeftButton,
+    static void drag(QWidget* view, std::vector<QPoint> path,
+                     Qt::MouseButton button = Qt::LeftButton,
                      Qt::KeyboardModifiers modifiers = {}) {
         mouse(view, QEvent::MouseButtonPress, path.front(), button);
         for (size_t i = 1; i < path.size(); ++i)
             mouse(view, QEvent::MouseMove, path[i], button, modifiers);
         mouse(view, QEvent::MouseButtonRelease, path.back(), button, modifiers);
     }
-    static QPoint centre(const CQXLayersView& view, size_t key) { return view.keyRect(key).center(); }
+    static QPoint centre(const CQXLayersView& view, size_t key) {
+        return view.keyRect(key).center();
+    }
     static QAction* command(QMenu* menu, int id) {
         return menu->findChild<QAction*>(QString::number(id));
     }
@@ -211,7 +219,8 @@ TEST_F(LayersViewTest, ClicksDefineOnlyInAnEditableLayerAndSmallMovesAndSelfDrop
 
     // Dragged onto itself: nothing changes.
     const int before = m_assignments.count;
-    drag(&view, {centre(view, kEscape), centre(view, kEscape) + QPoint(20, 0), centre(view, kEscape)});
+    drag(&view,
+         {centre(view, kEscape), centre(view, kEscape) + QPoint(20, 0), centre(view, kEscape)});
     EXPECT_TRUE(m_mine->getButton(kEscape)->image);
     EXPECT_EQ(m_assignments.count, before);
 
@@ -233,7 +242,8 @@ TEST_F(LayersViewTest, ClicksDefineOnlyInAnEditableLayerAndSmallMovesAndSelfDrop
     EXPECT_FALSE(view.animating()) << "the rectangle is gone, so is the timer";
 }
 
-TEST_F(LayersViewTest, KeysWalkTheRowsAndTheMenuFollowsTheSelectionUntilCtrlADeleteEmptiesTheLayer) {
+TEST_F(LayersViewTest,
+       KeysWalkTheRowsAndTheMenuFollowsTheSelectionUntilCtrlADeleteEmptiesTheLayer) {
     makeCurrent(m_mine);
     CQXLayersView view(*m_controller, m_dispatch);
     view.resize(1312, 376);
@@ -265,7 +275,8 @@ TEST_F(LayersViewTest, KeysWalkTheRowsAndTheMenuFollowsTheSelectionUntilCtrlADel
     EXPECT_EQ(view.selectedKeys().count(), 2u);
     QTest::keyClick(&view, Qt::Key_Menu);
     ASSERT_TRUE(view.keyMenu()->isVisible());
-    EXPECT_FALSE(command(view.keyMenu(), CQXLayersView::kPush)->isEnabled()) << "Push needs one key";
+    EXPECT_FALSE(command(view.keyMenu(), CQXLayersView::kPush)->isEnabled())
+        << "Push needs one key";
     EXPECT_TRUE(command(view.keyMenu(), CQXLayersView::kDefine)->isEnabled());
     EXPECT_TRUE(command(view.keyMenu(), CQXLayersView::kDelete)->isEnabled());
     view.keyMenu()->hide();
@@ -320,10 +331,12 @@ TEST_F(LayersViewTest, SwapAndPasteMoveWholeAssignmentsBetweenLayersIntoTheSaved
     mouse(&view, QEvent::MouseMove, local, Qt::LeftButton, {}, global);
     ASSERT_EQ(view.currentLayer(), m_defaults) << "hovering a layer in the tree makes it current";
     mouse(&view, QEvent::MouseMove, centre(view, kF3), Qt::LeftButton, Qt::ControlModifier);
-    mouse(&view, QEvent::MouseButtonRelease, centre(view, kF3), Qt::LeftButton, Qt::ControlModifier);
+    mouse(&view, QEvent::MouseButtonRelease, centre(view, kF3), Qt::LeftButton,
+          Qt::ControlModifier);
     ASSERT_TRUE(m_defaults->getButton(kF3)->image);
     EXPECT_TRUE(m_mine->getButton(kF2)->image) << "a paste leaves the source alone";
-    EXPECT_NE(m_defaults->getButton(kF3)->image, m_mine->getButton(kF2)->image) << "a copy, not a share";
+    EXPECT_NE(m_defaults->getButton(kF3)->image, m_mine->getButton(kF2)->image)
+        << "a copy, not a share";
 
     // Escape of "Default buttons" right-dragged over "Mine" onto its Escape: the drop
     // menu, then Swap.
