@@ -28,15 +28,20 @@ std::u16string QXSystemConditionChoices::applicationName(const std::u16string& p
     return QString::fromStdString(resolved.filename().string()).toLower().toStdU16String();
 }
 
-std::optional<QXApplicationChoice>
-QXSystemConditionChoices::addApplication(const std::u16string& path) {
+bool QXSystemConditionChoices::isProgramFile(const std::u16string& path) {
     const std::string file = QString::fromStdU16String(path).toStdString();
     std::error_code error;
-    if (!fs::is_regular_file(file, error) || access(file.c_str(), X_OK) != 0) {
-        QXLog::warning(QXLog::kEditor, "Not added to the applications: " + file +
-                                           " is not an executable file");
+    if (fs::is_regular_file(file, error) && access(file.c_str(), X_OK) == 0)
+        return true;
+    QXLog::warning(QXLog::kEditor,
+                   "Not added to the applications: " + file + " is not an executable file");
+    return false;
+}
+
+std::optional<QXApplicationChoice>
+QXSystemConditionChoices::addApplication(const std::u16string& path) {
+    if (!isProgramFile(path))
         return std::nullopt;
-    }
     QXApplicationChoice choice{applicationName(path), {}, -1};
     auto same = std::find_if(m_applications.begin(), m_applications.end(),
                              [&](const QXApplicationChoice& c) { return c.name == choice.name; });

@@ -58,6 +58,8 @@ public:
     static std::u16string desktopDefaultBrowser();
     // The lower-cased base name of the program file with links followed.
     static std::u16string applicationName(const std::u16string& path);
+    // An existing executable file; anything else is refused with its reason in the log.
+    static bool isProgramFile(const std::u16string& path);
 
 private:
     QXLayoutSource& m_layouts;
