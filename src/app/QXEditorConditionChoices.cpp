@@ -23,8 +23,8 @@ QXEditorConditionChoices::addApplication(const std::u16string& path) {
     std::optional<QXSysApplicationsController::Application> added =
         m_applications.addApplication(path, /*trusted=*/true, /*userAddition=*/true);
     if (!added) {
-        QXLog::warning(QXLog::kApp, "Not added to the applications: " +
-                                        toUtf8(path) + " was refused by the list");
+        QXLog::warning(QXLog::kApp, "Not added to the applications: " + toUtf8(path) +
+                                        " was refused by the list");
         return std::nullopt;
     }
     return QXApplicationChoice{added->name, added->displayText(), added->iconIndex};

@@ -49,8 +49,7 @@ uint32_t CQXLanguagesComboBox::layoutAt(int index) const {
 // ---- applications --------------------------------------------------------------------
 
 CQXApplicationsComboBox::CQXApplicationsComboBox(QXConditionChoices& choices,
-                                                 const std::u16string& application,
-                                                 QWidget* parent)
+                                                 const std::u16string& application, QWidget* parent)
     : QComboBox(parent), m_choices(choices), m_picker(&CQXApplicationsComboBox::pickExecutable) {
     setAccessibleName(QStringLiteral("Application"));
     for (const QXApplicationChoice& choice : choices.applications())

@@ -40,9 +40,9 @@ std::vector<PluginChoice> pluginChoices(const QXPluginRegistry& registry) {
     std::vector<PluginChoice> result;
     for (const QXPluginEntry::Ptr& plugin : registry.plugins())
         for (const QXConditionEntry& condition : plugin->conditions())
-            result.push_back({plugin->id(), condition.id,
-                              condition.displayName.empty() ? condition.id
-                                                            : condition.displayName});
+            result.push_back(
+                {plugin->id(), condition.id,
+                 condition.displayName.empty() ? condition.id : condition.displayName});
     return result;
 }
 
@@ -55,8 +55,8 @@ CQXConditionsView::CQXConditionsView(QXLayersController& controller, QXCondition
 CQXConditionsView::CQXConditionsView(QXLayersController& controller, QXConditionChoices& choices,
                                      QXPluginRegistry& registry, QXDispatch& dispatch,
                                      QWidget* parent)
-    : QGroupBox(QStringLiteral("Conditions"), parent), m_controller(controller),
-      m_choices(choices), m_registry(registry), m_dispatch(dispatch) {
+    : QGroupBox(QStringLiteral("Conditions"), parent), m_controller(controller), m_choices(choices),
+      m_registry(registry), m_dispatch(dispatch) {
     setAccessibleName(QStringLiteral("Conditions"));
     m_addButton = new QPushButton(QStringLiteral("+"), this);
     m_addButton->setObjectName(QStringLiteral("3000"));
@@ -79,8 +79,8 @@ CQXConditionsView::~CQXConditionsView() {
 // ---- names ---------------------------------------------------------------------------
 
 const std::vector<uint32_t>& CQXConditionsView::modifierBits() {
-    static const std::vector<uint32_t> bits{QXModifier::kShift, QXModifier::kAlt,
-                                            QXModifier::kCtrl, QXModifier::kWindows};
+    static const std::vector<uint32_t> bits{QXModifier::kShift, QXModifier::kAlt, QXModifier::kCtrl,
+                                            QXModifier::kWindows};
     return bits;
 }
 
@@ -91,8 +91,8 @@ const std::vector<uint32_t>& CQXConditionsView::lockBits() {
 }
 
 QString CQXConditionsView::bitName(uint32_t bit) {
-    static const char* const names[] = {"Alt", "Ctrl", "Shift", "Win",
-                                        "Caps", "Kana", "Num", "Scroll"};
+    static const char* const names[] = {"Alt",  "Ctrl", "Shift", "Win",
+                                        "Caps", "Kana", "Num",   "Scroll"};
     for (int i = 0; i < 8; ++i)
         if (bit == (1u << i))
             return QString::fromLatin1(names[i]);
@@ -316,7 +316,8 @@ void CQXConditionsView::layoutRow(int index) {
         }
         cell.widget->setGeometry(x, top, w, kButtonSize);
         for (QObject* child : cell.widget->children())
-            if (child->isWidgetType() && child->objectName() != QLatin1String("pluginConditionName"))
+            if (child->isWidgetType() &&
+                child->objectName() != QLatin1String("pluginConditionName"))
                 static_cast<QWidget*>(child)->setGeometry(0, 0, w, kButtonSize);
         x += w + kGap;
     }

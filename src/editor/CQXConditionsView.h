@@ -33,8 +33,7 @@ public:
     CQXConditionsView(QXLayersController& controller, QXConditionChoices& choices,
                       QXPluginRegistry& registry, QWidget* parent = nullptr);
     CQXConditionsView(QXLayersController& controller, QXConditionChoices& choices,
-                      QXPluginRegistry& registry, QXDispatch& dispatch,
-                      QWidget* parent = nullptr);
+                      QXPluginRegistry& registry, QXDispatch& dispatch, QWidget* parent = nullptr);
     ~CQXConditionsView() override;
 
     // The item being edited; empty unless exactly one item is selected.

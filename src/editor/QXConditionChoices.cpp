@@ -1,15 +1,12 @@
-// GIO first: its headers use "signals" as a name, which Qt's headers make a keyword.
-#include <gio/gio.h>
-
 #include "editor/QXConditionChoices.h"
 
+#include "editor/QXDesktopBrowser.h"
 #include "model/QXCondition.h"
 #include "model/QXLanguageLayers.h"
 #include "platform/QXLog.h"
 
 #include <QString>
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <unistd.h>
 
@@ -71,21 +68,9 @@ std::u16string QXSystemConditionChoices::defaultBrowser() const {
 }
 
 std::u16string QXSystemConditionChoices::desktopDefaultBrowser() {
-    std::u16string name;
-    if (GAppInfo* info = g_app_info_get_default_for_uri_scheme("http")) {
-        if (const char* executable = g_app_info_get_executable(info)) {
-            gchar* found = g_find_program_in_path(executable);
-            if (found) {
-                name = applicationName(QString::fromUtf8(found).toStdU16String());
-                g_free(found);
-            }
-        }
-        g_object_unref(info);
-    }
-    if (name.empty()) {
-        QXLog::info(QXLog::kEditor,
-                    "The desktop names no web browser that can be found; using firefox");
-        name = u"firefox";
-    }
-    return name;
+    if (std::optional<std::string> program = QXDesktopBrowser::programPath())
+        return applicationName(QString::fromStdString(*program).toStdU16String());
+    QXLog::info(QXLog::kEditor,
+                "The desktop names no web browser that can be found; using firefox");
+    return u"firefox";
 }

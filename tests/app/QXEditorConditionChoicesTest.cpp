@@ -61,7 +61,8 @@ TEST_F(EditorConditionChoicesTest, OfferTheDesktopsApplicationsAndBrowserAndAddP
 
     // Picked on purpose, a program without a desktop entry is listed under its name.
     fs::create_symlink(program("tools/QXTool-1.2"), m_dir / "qxtool");
-    std::optional<QXApplicationChoice> added = choices.addApplication(fromUtf8((m_dir / "qxtool").string()));
+    std::optional<QXApplicationChoice> added =
+        choices.addApplication(fromUtf8((m_dir / "qxtool").string()));
     ASSERT_TRUE(added);
     EXPECT_EQ(added->name, u"qxtool-1.2") << "named as its process is: link followed, lower case";
     ASSERT_EQ(controller.userApplications().size(), 1u);

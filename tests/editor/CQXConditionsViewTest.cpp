@@ -1,5 +1,6 @@
-#include "editor/CQXConditionComboBoxes.h"
 #include "editor/CQXConditionsView.h"
+
+#include "editor/CQXConditionComboBoxes.h"
 #include "model/QXLayerTree.h"
 #include "model/QXLayersController.h"
 #include "model/QXXkbLayoutSource.h"
@@ -50,8 +51,8 @@ protected:
         m_user = makeQX<QXLayersGroup>(u"user_layers");
         m_user->setFlag(QXLayersItem::kFixed | QXLayersItem::kUserLayers);
         m_tree.topLevel() = {m_user};
-        m_view = std::make_unique<CQXConditionsView>(m_controller, m_choices, m_registry,
-                                                     m_dispatch);
+        m_view =
+            std::make_unique<CQXConditionsView>(m_controller, m_choices, m_registry, m_dispatch);
         m_view->resize(460, 160);
     }
     ~ConditionsViewTest() override {
@@ -252,6 +253,12 @@ TEST_F(ConditionsViewTest, AddMenuMakesEveryKindWithItsStartingValues) {
         fs::create_directories(folder);
         EXPECT_TRUE(shot.save(QString::fromStdString((folder / "conditions-view.png").string())));
     }
+
+    // Removing the plug-in's row lets go of its page and its instance.
+    QTest::mouseClick(control<QPushButton>(3016), Qt::LeftButton);
+    EXPECT_EQ(m_view->item()->conditions().size(), 4u);
+    EXPECT_FALSE(onOff->propertyPage());
+    EXPECT_FALSE(onOff->holder());
 }
 
 } // namespace
