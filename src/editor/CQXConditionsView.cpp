@@ -172,8 +172,12 @@ void CQXConditionsView::addRow(const QXPtr<QXCondition>& condition) {
     Row row;
     row.condition = condition;
     const std::u16string& type = condition->type();
-    if (type == u"application") {
-        auto application = condition.staticCast<QXApplicationCondition>();
+    // The kind decides the row; a condition whose class does not match its kind gets the
+    // row that only names it.
+    auto application = condition.dynamicCast<QXApplicationCondition>();
+    auto language = condition.dynamicCast<QXSysLayoutCondition>();
+    auto mask = condition.dynamicCast<QXModifierCondition>();
+    if (type == u"application" && application) {
         auto* list = new CQXApplicationsComboBox(m_choices, application->application(), this);
         addControl(kApplication, condition, list);
         connect(list, &CQXApplicationsComboBox::applicationChosen, this,
@@ -196,8 +200,7 @@ void CQXConditionsView::addRow(const QXPtr<QXCondition>& condition) {
             edited();
         });
         row.cells = {{list, 0, 3}, {predicate, 0, 2}};
-    } else if (type == u"language") {
-        auto language = condition.staticCast<QXSysLayoutCondition>();
+    } else if (type == u"language" && language) {
         auto* label = new QLabel(QStringLiteral("Language is"), this);
         label->setEnabled(m_editable);
         label->show();
@@ -209,9 +212,9 @@ void CQXConditionsView::addRow(const QXPtr<QXCondition>& condition) {
         });
         row.cells = {{label, label->fontMetrics().horizontalAdvance(label->text()), 0},
                      {list, 0, 1}};
-    } else if (type == u"modifier") {
+    } else if (type == u"modifier" && mask) {
         addMaskRow(row, QStringLiteral("Modifier is"), modifierBits());
-    } else if (type == u"lock") {
+    } else if (type == u"lock" && mask) {
         addMaskRow(row, QStringLiteral("Lock is"), lockBits());
     } else {
         addPluginRow(row);
@@ -228,7 +231,7 @@ void CQXConditionsView::addRow(const QXPtr<QXCondition>& condition) {
 
 void CQXConditionsView::addMaskRow(Row& row, const QString& caption,
                                    const std::vector<uint32_t>& bits) {
-    auto condition = row.condition.staticCast<QXModifierCondition>();
+    auto condition = row.condition.dynamicCast<QXModifierCondition>();
     auto* label = new QLabel(caption, this);
     label->setEnabled(m_editable);
     label->show();
@@ -267,7 +270,9 @@ void CQXConditionsView::addPluginRow(Row& row) {
         return;
     }
     auto* stored = dynamic_cast<QXKeyPluginInstance*>(row.condition.get());
-    QString text = QStringLiteral("Plug-in condition");
+    QString text = row.condition->type() == u"plugin"
+                       ? QStringLiteral("Plug-in condition")
+                       : QString::fromStdU16String(row.condition->type());
     if (stored) {
         text = QString::fromStdU16String(stored->subPluginId());
         if (QXPluginEntry::Ptr entry = m_registry.find(stored->pluginId()))
