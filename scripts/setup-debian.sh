@@ -8,7 +8,7 @@ build-essential cmake ninja-build pkg-config git ca-certificates
 clang libclang-rt-14-dev
 libgtest-dev libgmock-dev libbenchmark-dev
 libtinyxml-dev libfreeimage-dev libfreeimageplus-dev libpcre3-dev
-qt6-base-dev
+qt6-base-dev libglib2.0-dev
 libcurl4-openssl-dev libzip-dev libsodium-dev uuid-dev libudev-dev
 libx11-dev libxi-dev libxtst-dev libxss-dev libxkbcommon-dev libxkbcommon-x11-dev xkb-data
 libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev

@@ -91,6 +91,7 @@ public:
     explicit QXSysLayoutCondition(uint32_t layout = 0)
         : QXCondition(u"language"), m_layout(layout) {}
     uint32_t layout() const { return m_layout; }
+    void setLayout(uint32_t layout) { m_layout = layout; }
 
     bool evaluate() override;
     void loadFrom(const QXPropertyNode& node) override;
@@ -106,6 +107,7 @@ class QXModifierCondition : public QXCondition {
 public:
     explicit QXModifierCondition(uint32_t mask = 0) : QXModifierCondition(u"modifier", mask) {}
     uint32_t mask() const { return m_mask; }
+    void setMask(uint32_t mask) { m_mask = mask; }
 
     bool evaluate() override;
     void loadFrom(const QXPropertyNode& node) override;
@@ -138,6 +140,9 @@ public:
           m_foreground(foreground) {}
     const std::u16string& application() const { return m_application; }
     bool foreground() const { return m_foreground; }
+    void setApplication(std::u16string application) { m_application = std::move(application); }
+    // Held while the application is in the foreground; otherwise while it runs.
+    void setForeground(bool foreground) { m_foreground = foreground; }
 
     bool evaluate() override;
     void loadFrom(const QXPropertyNode& node) override;

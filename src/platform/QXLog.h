@@ -26,6 +26,7 @@ inline constexpr const char* kDevice = "qx.device";
 inline constexpr const char* kPlatform = "qx.platform";
 inline constexpr const char* kApp = "qx.app";
 inline constexpr const char* kPlugins = "qx.pluginhost";
+inline constexpr const char* kEditor = "qx.editor";
 
 using Sink = std::function<void(QXLogLevel, const char* category, std::string_view message)>;
 
