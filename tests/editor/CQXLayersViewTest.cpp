@@ -7,6 +7,8 @@
 #include "model/QXLayerTree.h"
 #include "model/QXLayoutPicture.h"
 #include "platform/QXDispatch.h"
+#include "pluginhost/QXPluginHostFactory.h"
+#include "pluginhost/QXPluginRegistry.h"
 #include "platform/QXMessages.h"
 #include "store/QXProfile.h"
 #include "support/QXTestSupport.h"
@@ -368,6 +370,51 @@ TEST_F(LayersViewTest, SwapAndPasteMoveWholeAssignmentsBetweenLayersIntoTheSaved
         EXPECT_EQ(layer->getButton(key)->actionCode, 0x3A) << "key " << key;
     }
     EXPECT_FALSE(mine->getButton(kF1)->isAssigned());
+}
+
+} // namespace
+
+namespace {
+
+// Push presses the key once, as the keyboard would: the key's action plug-in gets its key
+// down and key up, and nothing else of the layer changes.
+TEST_F(LayersViewTest, PushPressesTheSelectedKeysActionOnce) {
+    qxtest::TempDir logs;
+    qxtest::ScopedEnv log("QX_TEST_PLUGIN_LOG", (logs / "plugin.log").string());
+    QXDispatch::setCurrent(&m_dispatch);
+    auto root = makeQX<QXPropertyNode>(u"root");
+    QXPluginRegistry::scan(QX_TEST_PLUGINS_DIR, *root);
+    QXPluginRegistry registry;
+    registry.build(*root);
+    QXPluginHostFactory factory(registry);
+    QXPluginInstanceFactory::setCurrent(&factory);
+    {
+        QXPropertyNode stored(u"ActionPlugin");
+        stored.addChild(u"PluginID", u"test.good");
+        stored.addChild(u"SubPluginID", u"log.action");
+        QXKeyActionInstance::Ptr action = factory.createAction(stored);
+        ASSERT_TRUE(action) << "the test plug-in's action";
+        m_mine->setAction(kF1, action);
+        makeCurrent(m_mine);
+
+        CQXLayersView view(*m_controller, m_dispatch);
+        view.resize(1312, 376);
+        view.selectKeys({kF1});
+        QTest::keyClick(&view, Qt::Key_Menu);
+        ASSERT_TRUE(view.keyMenu()->isVisible());
+        command(view.keyMenu(), CQXLayersView::kPush)->trigger();
+        view.keyMenu()->hide();
+
+        const std::string text = qxtest::readFile(logs / "plugin.log");
+        const size_t down = text.find("action KeyDown");
+        ASSERT_NE(down, std::string::npos) << text;
+        EXPECT_NE(text.find("action KeyUp", down), std::string::npos) << text;
+        EXPECT_EQ(text.find("action KeyDown", down + 1), std::string::npos) << "once";
+        EXPECT_EQ(m_mine->getButton(kF1)->action, action) << "the assignment stays";
+        m_mine->setAction(kF1, {});
+    }
+    QXPluginInstanceFactory::setCurrent(nullptr);
+    QXDispatch::setCurrent(nullptr);
 }
 
 } // namespace
