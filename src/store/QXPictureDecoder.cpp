@@ -34,10 +34,12 @@ struct Reply {
 
 enum Status : uint32_t { kDecoded = 1, kUndecodable = 2, kNotStandard = 3 };
 
+// Both ends talk over a socket: no SIGPIPE when the other side has gone, that is a
+// refusal (or, for the decoder, its end), not the end of the program.
 bool writeAll(int fd, const void* data, size_t size) {
     const auto* p = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
+        const ssize_t n = ::send(fd, p, size, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -48,16 +50,20 @@ bool writeAll(int fd, const void* data, size_t size) {
     return true;
 }
 
-// Reads exactly size bytes unless the child ends, fails or the deadline passes.
+// Reads exactly size bytes unless the other side ends, fails or the deadline passes.
 bool readAll(int fd, void* data, size_t size, Clock::time_point deadline) {
     auto* p = static_cast<char*>(data);
     while (size > 0) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
-            return false;
+        int timeout = -1; // no deadline: wait as long as it takes
+        if (deadline != Clock::time_point::max()) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0)
+                return false;
+            timeout = static_cast<int>(left.count());
+        }
         pollfd pfd{fd, POLLIN, 0};
-        const int ready = ::poll(&pfd, 1, static_cast<int>(left.count()));
+        const int ready = ::poll(&pfd, 1, timeout);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
@@ -95,20 +101,6 @@ struct Request {
 
 constexpr uint64_t kMaxRequestBytes = uint64_t(64) << 20;
 
-bool readExactly(int fd, void* data, size_t size) {
-    auto* p = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::read(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The decoder process: one picture at a time, each under its own address-space budget,
 // until the program closes its end (or goes).
 [[noreturn]] void serve(int fd) {
@@ -119,10 +111,10 @@ bool readExactly(int fd, void* data, size_t size) {
         ::dup2(null, STDERR_FILENO);
     for (;;) {
         Request request{};
-        if (!readExactly(fd, &request, sizeof request) || request.size > kMaxRequestBytes)
+        if (!readAll(fd, &request, sizeof request, Clock::time_point::max()) || request.size > kMaxRequestBytes)
             ::_exit(0);
         std::vector<unsigned char> bytes(request.size);
-        if (!readExactly(fd, bytes.data(), bytes.size()))
+        if (!readAll(fd, bytes.data(), bytes.size(), Clock::time_point::max()))
             ::_exit(0);
         rlimit space{};
         ::getrlimit(RLIMIT_AS, &space);
@@ -178,7 +170,8 @@ public:
         for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
             if (m_pid < 0 && !start())
                 return "no process for the decoder";
-            sent = sendAll(&request, sizeof request) && sendAll(bytes.data(), bytes.size());
+            sent = writeAll(m_fd, &request, sizeof request) &&
+                   writeAll(m_fd, bytes.data(), bytes.size());
             if (!sent)
                 stop();
         }
@@ -234,21 +227,6 @@ private:
             }
         }
         m_pid = -1;
-    }
-
-    bool sendAll(const void* data, size_t size) {
-        const auto* p = static_cast<const char*>(data);
-        while (size > 0) {
-            // No SIGPIPE when the decoder has gone: that is a refusal, not the end.
-            const ssize_t n = ::send(m_fd, p, size, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            p += n;
-            size -= static_cast<size_t>(n);
-        }
-        return true;
     }
 
     std::string receive(unsigned long long budget, fipImage& picture) {
