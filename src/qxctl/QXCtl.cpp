@@ -1,18 +1,16 @@
 #include "QXCtl.h"
 
 #include "model/QXKeyTable.h"
+#include "app/QXLayoutExport.h"
 #include "app/QXLiveSystemState.h"
 #include "app/QXSingleInstance.h"
 #include "app/QXStartupSweep.h"
 #include "app/QXX11Keyboard.h"
-#include "device/QXDeviceController.h"
-#include "device/QXDiskFiles.h"
 #include "model/QXLanguageLayers.h"
 #include "model/QXLayerTree.h"
 #include "model/QXLayersController.h"
 #include "model/QXXkbLayoutSource.h"
 #include "platform/QXDispatch.h"
-#include "model/QXLayoutPicture.h"
 #include "platform/QXFiles.h"
 #include "platform/QXFolders.h"
 #include "platform/QXText.h"
@@ -225,72 +223,26 @@ int printState(Session& session, std::ostream& out) {
     return 0;
 }
 
-// Conditions answered as the running program would with the keyboard connected and only
-// the given modifiers held; applications and the keyboard layout are the system's.
-class DumpState : public QXLiveSystemState {
-public:
-    uint32_t modifiers = 0;
-    uint32_t modifierState() const override { return modifiers; }
-    bool isKeyboardConnected() const override { return true; }
-};
-
 int dump(Session& session, const std::string& dir) {
-    constexpr uint32_t kShift = 4;
-    const size_t keys = QXKeyTable::keyCount();
-    std::vector<std::array<uint8_t, QXKeyViewInstance::kImageBytes>> pixels(2 * keys);
-    std::vector<QXBitmapView> normal(keys), shift(keys);
-    QXDiskFiles::CodeTable codes;
-    codes.fill(0xFF);
-
-    DumpState state;
-    QXSystemState::setCurrent(&state);
-    QXDispatch dispatch;
-    {
-        QXLayersController controller(session.tree(), dispatch);
-        for (int pass = 0; pass < 2; ++pass) {
-            state.modifiers = pass == 0 ? 0 : kShift;
-            controller.reevaluate();
-            QXCompositeLayer stack = controller.dumpStack();
-            std::vector<QXBitmapView>& views = pass == 0 ? normal : shift;
-            for (size_t key = 0; key < keys; ++key) {
-                QXButton* button = stack.getButton(key);
-                auto& bytes = pixels[pass * keys + key];
-                if (button && keyboardPicture(*button, bytes))
-                    views[key] = {bytes.data(), 48, 48, 24, 48 * 3};
-                if (pass == 0)
-                    if (const uint8_t code = keyboardCode(button, key))
-                        QXDiskFiles::setPlainEntry(codes, key, code);
-            }
-        }
-    }
-    QXSystemState::setCurrent(nullptr);
-    if (!QXDiskFiles::dumpToFolder(fs::absolute(dir), normal, shift, codes))
-        throw Failure{"cannot write the keyboard's files to " + dir};
+    std::string error;
+    if (!QXLayoutExport::dumpToFolder(session.tree(), fs::absolute(dir), &error))
+        throw Failure{error};
     return 0;
 }
 
 int layerImage(Session& session, const std::string& id, const std::string& file) {
-    QXLayer::Ptr layer = session.layer(id);
-    QXImage picture = QXLayoutPicture::compose(*layer);
-    if (!picture.isLoaded())
-        throw Failure{"the keyboard template picture cannot be read"};
-    if (!picture.saveFile(fs::absolute(file)))
-        throw Failure{"cannot write " + file + " (the name must end in a picture format such as .png)"};
+    std::string error;
+    if (!QXLayoutExport::saveLayerImage(*session.layer(id), fs::absolute(file), &error))
+        throw Failure{error};
     return 0;
 }
 
 int layerFromImage(Session& session, const std::string& file, const std::string& name,
                    std::ostream& out) {
-    QXImage picture;
-    if (!picture.loadFile(fs::absolute(file)))
-        throw Failure{"cannot read the picture " + file};
-    if (picture.getWidth() != QXLayoutPicture::kWidth || picture.getHeight() != QXLayoutPicture::kHeight)
-        throw Failure{"the picture must be " + std::to_string(QXLayoutPicture::kWidth) + " x " +
-                      std::to_string(QXLayoutPicture::kHeight) + " pixels, like the one layer-image writes"};
-    QXItemList scratch;
-    QXLayer::Ptr layer = createLayer(scratch);
-    layer->setDisplayName(fromUtf8(name));
-    QXLayoutPicture::takeBack(*layer, picture);
+    std::string error;
+    QXLayer::Ptr layer = QXLayoutExport::layerFromImage(fs::absolute(file), fromUtf8(name), &error);
+    if (!layer)
+        throw Failure{error};
     session.addToUserLayers(layer);
     session.save();
     out << toUtf8(layer->identifier()) << '\n';
