@@ -78,6 +78,14 @@ public:
     void defineKeys();
     void deleteKeys();
     void pushKey();
+    // Ctrl+C: the own assignments of the selected keys in the current layer go to the
+    // clipboard (QXKeyClipboard); false when none of them has one.
+    bool copyKeys();
+    // Ctrl+V: the keys on the clipboard replace the same keys' assignments in the current
+    // layer, with new plug-in instances and pictures of their own, and become the
+    // selection; 2044 follows. False when the layer cannot be edited or the clipboard
+    // holds no keys of ours.
+    bool pasteKeys();
 
     // What is drawn: the picture with every key image, before zoom.
     const QImage& keyboardPicture() const { return m_picture; }

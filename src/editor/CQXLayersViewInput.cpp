@@ -254,6 +254,14 @@ void CQXLayersView::pushKey() {
 void CQXLayersView::keyPressEvent(QKeyEvent* event) {
     const bool shift = event->modifiers() & Qt::ShiftModifier;
     const size_t last = QXKeyTable::keyCount() - 1;
+    if (event->matches(QKeySequence::Copy)) {
+        copyKeys();
+        return;
+    }
+    if (event->matches(QKeySequence::Paste)) {
+        pasteKeys();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Left:
     case Qt::Key_Right: {
