@@ -84,6 +84,15 @@ CQXLayersView::CQXLayersView(QXLayersController& controller, QXDispatch& dispatc
     connect(m_keyActions[0], &QAction::triggered, this, &CQXLayersView::defineKeys);
     connect(m_keyActions[1], &QAction::triggered, this, &CQXLayersView::deleteKeys);
     connect(m_keyActions[2], &QAction::triggered, this, &CQXLayersView::pushKey);
+    m_keyMenu->addSeparator();
+    m_copyAction = m_keyMenu->addAction(tr("Copy"), this, &CQXLayersView::copyKeys);
+    m_copyAction->setObjectName(QStringLiteral("copy"));
+    m_copyAction->setShortcut(QKeySequence::Copy); // shown in the menu; the view reacts itself
+    m_copyAction->setShortcutContext(Qt::WidgetShortcut);
+    m_pasteAction = m_keyMenu->addAction(tr("Paste"), this, &CQXLayersView::pasteKeys);
+    m_pasteAction->setObjectName(QStringLiteral("paste"));
+    m_pasteAction->setShortcut(QKeySequence::Paste);
+    m_pasteAction->setShortcutContext(Qt::WidgetShortcut);
 
     m_dropMenu = new QMenu(this);
     m_dropMenu->setObjectName(QStringLiteral("DropMenu"));

@@ -70,7 +70,8 @@ public:
     // itemOf answers which layer or group a tree item stands for.
     void setLayerTree(QTreeWidget* tree, std::function<QXLayersItem::Ptr(QTreeWidgetItem*)> itemOf);
 
-    // The two menus; their enabling is brought up to date when they open.
+    // The two menus; their enabling is brought up to date when they open. The key menu
+    // also holds "Copy" and "Paste" (object names "copy" and "paste").
     QMenu* keyMenu() const { return m_keyMenu; }
     QMenu* dropMenu() const { return m_dropMenu; }
     void updateKeyMenu();
@@ -169,6 +170,8 @@ private:
     QMenu* m_keyMenu = nullptr;
     QMenu* m_dropMenu = nullptr;
     std::array<QAction*, 3> m_keyActions{};
+    QAction* m_copyAction = nullptr;
+    QAction* m_pasteAction = nullptr;
 
     QTimer m_animation;
     bool m_phase = false;

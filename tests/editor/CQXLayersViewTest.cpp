@@ -456,9 +456,18 @@ TEST_F(LayersViewTest, CopiedKeysPasteIntoAnotherLayerAndIntoTheSavedProfile) {
         const QString type = QString::fromLatin1(QXKeyClipboard::kMimeType);
         ASSERT_TRUE(QGuiApplication::clipboard()->mimeData()->hasFormat(type));
 
+        const auto menuItem = [&](const char* name) {
+            view.updateKeyMenu();
+            return view.keyMenu()->findChild<QAction*>(QString::fromLatin1(name));
+        };
+        EXPECT_TRUE(menuItem("copy")->isEnabled());
+        EXPECT_TRUE(menuItem("paste")->isEnabled());
+
         // A layer with the fixed-item mark takes no paste.
         makeCurrent(second);
         second->setFlag(QXLayersItem::kFixed);
+        EXPECT_FALSE(menuItem("paste")->isEnabled());
+        EXPECT_FALSE(menuItem("copy")->isEnabled()) << "nothing of its own to copy";
         QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
         EXPECT_FALSE(second->getButton(kF1)->isAssigned());
         second->clearFlag(QXLayersItem::kFixed);
