@@ -428,7 +428,12 @@ namespace {
 // a plug-in view copied out of one layer arrive in another as copies of their own and
 // are in the saved profile; a fixed layer and data that is not ours take nothing.
 TEST_F(LayersViewTest, CopiedKeysPasteIntoAnotherLayerAndIntoTheSavedProfile) {
-    QXDispatch::setCurrent(&m_dispatch);
+    // The views draw on threads of their own and announce each picture on the current
+    // dispatch. This core dispatch would run the view's handler on that thread (the
+    // program's dispatch window carries it over to the GUI thread), so the views talk to
+    // one the view does not listen to.
+    QXDispatch drawing;
+    QXDispatch::setCurrent(&drawing);
     auto root = makeQX<QXPropertyNode>(u"root");
     QXPluginRegistry::scan(QX_TEST_PLUGINS_DIR, *root);
     QXPluginRegistry registry;
