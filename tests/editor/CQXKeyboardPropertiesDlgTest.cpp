@@ -140,9 +140,12 @@ TEST(KeyboardPropertiesDlg, OpensAtTheStoredValuesAndSendsEachChangeOnceAndNothi
     EXPECT_EQ(settings.calls, expected);
 
     QImage shot = dialog.grab().toImage();
-    const fs::path shots = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS")
-                               ? fs::path(QX_SOURCE_DIR) / "docs" / "screenshots"
-                               : fs::temp_directory_path();
+    // For people: QX_UPDATE_SCREENSHOTS=1 or QX_SCREENSHOTS=1 writes it into the sources.
+    const bool forPeople = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS") ||
+                           qEnvironmentVariableIsSet("QX_SCREENSHOTS");
+    const qxtest::TempDir scratch;
+    const fs::path shots =
+        forPeople ? fs::path(QX_SOURCE_DIR) / "docs" / "screenshots" : scratch.path();
     fs::create_directories(shots);
     EXPECT_TRUE(shot.save(QString::fromStdString((shots / "keyboard-properties.png").string())));
 
