@@ -84,6 +84,15 @@ CQXLayersView::CQXLayersView(QXLayersController& controller, QXDispatch& dispatc
     connect(m_keyActions[0], &QAction::triggered, this, &CQXLayersView::defineKeys);
     connect(m_keyActions[1], &QAction::triggered, this, &CQXLayersView::deleteKeys);
     connect(m_keyActions[2], &QAction::triggered, this, &CQXLayersView::pushKey);
+    m_keyMenu->addSeparator();
+    m_copyAction = m_keyMenu->addAction(tr("Copy"), this, &CQXLayersView::copyKeys);
+    m_copyAction->setObjectName(QStringLiteral("copy"));
+    m_copyAction->setShortcut(QKeySequence::Copy); // shown in the menu; the view reacts itself
+    m_copyAction->setShortcutContext(Qt::WidgetShortcut);
+    m_pasteAction = m_keyMenu->addAction(tr("Paste"), this, &CQXLayersView::pasteKeys);
+    m_pasteAction->setObjectName(QStringLiteral("paste"));
+    m_pasteAction->setShortcut(QKeySequence::Paste);
+    m_pasteAction->setShortcutContext(Qt::WidgetShortcut);
 
     m_dropMenu = new QMenu(this);
     m_dropMenu->setObjectName(QStringLiteral("DropMenu"));
@@ -208,12 +217,19 @@ void CQXLayersView::onDeviceKey(qxwin::WPARAM keyIndex, qxwin::LPARAM state) {
 }
 
 void CQXLayersView::rescale() {
-    const QSize size(static_cast<int>(std::lround(m_picture.width() * m_zoom)),
-                     static_cast<int>(std::lround(m_picture.height() * m_zoom)));
-    m_scaled =
-        QPixmap::fromImage(size == m_picture.size() ? m_picture
-                                                    : m_picture.scaled(size, Qt::IgnoreAspectRatio,
-                                                                       Qt::SmoothTransformation));
+    // Built in the screen's own pixels, so a screen of twice the density shows every
+    // pixel of a key picture as a sharp 2 x 2 square instead of a blurred one.
+    const qreal ratio = devicePixelRatioF();
+    const double scale = m_zoom * ratio;
+    const QSize size(static_cast<int>(std::lround(m_picture.width() * scale)),
+                     static_cast<int>(std::lround(m_picture.height() * scale)));
+    const bool whole = std::abs(scale - std::round(scale)) < 1e-9;
+    m_scaled = QPixmap::fromImage(
+        size == m_picture.size()
+            ? m_picture
+            : m_picture.scaled(size, Qt::IgnoreAspectRatio,
+                               whole ? Qt::FastTransformation : Qt::SmoothTransformation));
+    m_scaled.setDevicePixelRatio(ratio);
 }
 
 // ---- geometry ------------------------------------------------------------------------
@@ -261,10 +277,18 @@ void CQXLayersView::resizeEvent(QResizeEvent*) {
 
 void CQXLayersView::paintEvent(QPaintEvent* event) {
     ++m_paintCount;
+    // The window may have moved to a screen of another density.
+    if (!qFuzzyCompare(m_scaled.devicePixelRatio(), devicePixelRatioF()))
+        rescale();
     QPainter painter(this);
     const QRect dirty = event->rect();
     painter.fillRect(dirty, palette().window());
-    painter.drawPixmap(dirty.topLeft(), m_scaled, dirty);
+    const qreal ratio = m_scaled.devicePixelRatio();
+    const QRect area = dirty & QRect(QPoint(), (QSizeF(m_scaled.size()) / ratio).toSize());
+    if (!area.isEmpty())
+        painter.drawPixmap(QRectF(area), m_scaled,
+                           QRectF(area.x() * ratio, area.y() * ratio, area.width() * ratio,
+                                  area.height() * ratio));
 
     const auto frame = [&painter](const QRect& r, const QColor& colour) {
         painter.setPen(QPen(colour, 2));

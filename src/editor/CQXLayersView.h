@@ -70,7 +70,8 @@ public:
     // itemOf answers which layer or group a tree item stands for.
     void setLayerTree(QTreeWidget* tree, std::function<QXLayersItem::Ptr(QTreeWidgetItem*)> itemOf);
 
-    // The two menus; their enabling is brought up to date when they open.
+    // The two menus; their enabling is brought up to date when they open. The key menu
+    // also holds "Copy" and "Paste" (object names "copy" and "paste").
     QMenu* keyMenu() const { return m_keyMenu; }
     QMenu* dropMenu() const { return m_dropMenu; }
     void updateKeyMenu();
@@ -78,6 +79,14 @@ public:
     void defineKeys();
     void deleteKeys();
     void pushKey();
+    // Ctrl+C: the own assignments of the selected keys in the current layer go to the
+    // clipboard (QXKeyClipboard); false when none of them has one.
+    bool copyKeys();
+    // Ctrl+V: the keys on the clipboard replace the same keys' assignments in the current
+    // layer, with new plug-in instances and pictures of their own, and become the
+    // selection; 2044 follows. False when the layer cannot be edited or the clipboard
+    // holds no keys of ours.
+    bool pasteKeys();
 
     // What is drawn: the picture with every key image, before zoom.
     const QImage& keyboardPicture() const { return m_picture; }
@@ -161,6 +170,8 @@ private:
     QMenu* m_keyMenu = nullptr;
     QMenu* m_dropMenu = nullptr;
     std::array<QAction*, 3> m_keyActions{};
+    QAction* m_copyAction = nullptr;
+    QAction* m_pasteAction = nullptr;
 
     QTimer m_animation;
     bool m_phase = false;

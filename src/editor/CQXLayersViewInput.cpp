@@ -1,6 +1,7 @@
 // The keyboard view's mouse, keys, menus and the edits they make.
 #include "editor/CQXLayersView.h"
 #include "editor/QXKeyAssignment.h"
+#include "editor/QXKeyClipboard.h"
 #include "model/QXKeyTable.h"
 #include "model/QXLayoutPicture.h"
 #include "platform/QXDispatch.h"
@@ -8,8 +9,11 @@
 #include "platform/QXMessages.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QTreeWidget>
 
@@ -200,6 +204,11 @@ void CQXLayersView::updateKeyMenu() {
     m_keyActions[0]->setEnabled(editable && undefined);
     m_keyActions[1]->setEnabled(editable && own);
     m_keyActions[2]->setEnabled(m_selected.count() == 1);
+    m_copyAction->setEnabled(own);
+    const QMimeData* clipboard = QGuiApplication::clipboard()->mimeData();
+    m_pasteAction->setEnabled(
+        editable && clipboard &&
+        clipboard->hasFormat(QString::fromLatin1(QXKeyClipboard::kMimeType)));
 }
 
 void CQXLayersView::openKeyMenu(QPoint viewPoint) {
@@ -254,6 +263,14 @@ void CQXLayersView::pushKey() {
 void CQXLayersView::keyPressEvent(QKeyEvent* event) {
     const bool shift = event->modifiers() & Qt::ShiftModifier;
     const size_t last = QXKeyTable::keyCount() - 1;
+    if (event->matches(QKeySequence::Copy)) {
+        copyKeys();
+        return;
+    }
+    if (event->matches(QKeySequence::Paste)) {
+        pasteKeys();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Left:
     case Qt::Key_Right: {

@@ -2,6 +2,7 @@
 // Qt's offscreen platform: what it paints, what clicks, drags and menus do to the layers,
 // and what ends up in the saved profile.
 #include "editor/CQXLayersView.h"
+#include "editor/QXKeyClipboard.h"
 
 #include "model/QXKeyTable.h"
 #include "model/QXLayerTree.h"
@@ -15,6 +16,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTest>
@@ -25,7 +28,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr size_t kEscape = 0, kF1 = 1, kF2 = 2, kF3 = 3, kQ = 42, kA = 64;
+constexpr size_t kEscape = 0, kF1 = 1, kF2 = 2, kF3 = 3, kF4 = 4, kQ = 42, kA = 64;
 
 std::vector<std::u16string> keyNames() {
     std::vector<std::u16string> names;
@@ -415,6 +418,140 @@ TEST_F(LayersViewTest, PushPressesTheSelectedKeysActionOnce) {
     }
     QXPluginInstanceFactory::setCurrent(nullptr);
     QXDispatch::setCurrent(nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// Ctrl+C and Ctrl+V carry keys through the clipboard: a picture with its action code and
+// a plug-in view copied out of one layer arrive in another as copies of their own and
+// are in the saved profile; a fixed layer and data that is not ours take nothing.
+TEST_F(LayersViewTest, CopiedKeysPasteIntoAnotherLayerAndIntoTheSavedProfile) {
+    // The views draw on threads of their own and announce each picture on the current
+    // dispatch. This core dispatch would run the view's handler on that thread (the
+    // program's dispatch window carries it over to the GUI thread), so the views talk to
+    // one the view does not listen to.
+    QXDispatch drawing;
+    QXDispatch::setCurrent(&drawing);
+    auto root = makeQX<QXPropertyNode>(u"root");
+    QXPluginRegistry::scan(QX_TEST_PLUGINS_DIR, *root);
+    QXPluginRegistry registry;
+    registry.build(*root);
+    QXPluginHostFactory factory(registry);
+    QXPluginInstanceFactory::setCurrent(&factory);
+    {
+        m_mine->setPicture(kF1, solid(0, 200, 0));
+        m_mine->getButton(kF1)->actionCode = 0x3A;
+        QXPropertyNode stored(u"ViewPlugin");
+        stored.addChild(u"PluginID", u"test.good");
+        stored.addChild(u"SubPluginID", u"color.view");
+        stored.addChild(u"PluginProperties")->addChild(u"Color", u"65280");
+        m_mine->setView(kF2, factory.createView(stored));
+        ASSERT_TRUE(m_mine->getButton(kF2)->view) << "the test plug-in's view";
+        QXLayer::Ptr second = createLayer(m_tree.userLayers()->children());
+        second->setDisplayName(u"Second");
+        m_controller->rebuild();
+
+        makeCurrent(m_mine);
+        CQXLayersView view(*m_controller, m_dispatch);
+        view.resize(1312, 376);
+        view.selectKeys({kF1, kF2, kF3}); // F3 has nothing of its own in "Mine"
+        QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+        const QString type = QString::fromLatin1(QXKeyClipboard::kMimeType);
+        ASSERT_TRUE(QGuiApplication::clipboard()->mimeData()->hasFormat(type));
+
+        const auto menuItem = [&](const char* name) {
+            view.updateKeyMenu();
+            return view.keyMenu()->findChild<QAction*>(QString::fromLatin1(name));
+        };
+        EXPECT_TRUE(menuItem("copy")->isEnabled());
+        EXPECT_TRUE(menuItem("paste")->isEnabled());
+
+        // A layer with the fixed-item mark takes no paste.
+        makeCurrent(second);
+        second->setFlag(QXLayersItem::kFixed);
+        EXPECT_FALSE(menuItem("paste")->isEnabled());
+        EXPECT_FALSE(menuItem("copy")->isEnabled()) << "nothing of its own to copy";
+        QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
+        EXPECT_FALSE(second->getButton(kF1)->isAssigned());
+        second->clearFlag(QXLayersItem::kFixed);
+
+        view.selectKeys({kEscape});
+        const int before = m_assignments.count;
+        QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
+        EXPECT_EQ(m_assignments.count, before + 1) << "one 2044 for the paste";
+        EXPECT_EQ(view.selectedKeys(), (std::bitset<113>().set(kF1).set(kF2)));
+        ASSERT_TRUE(second->getButton(kF1)->image);
+        EXPECT_NE(second->getButton(kF1)->image, m_mine->getButton(kF1)->image);
+        EXPECT_TRUE(second->getButton(kF1)->image->changed()) << "the next save writes it";
+        EXPECT_EQ(second->getButton(kF1)->actionCode, 0x3A);
+        ASSERT_TRUE(second->getButton(kF2)->view);
+        EXPECT_NE(second->getButton(kF2)->view, m_mine->getButton(kF2)->view) << "a new instance";
+        EXPECT_FALSE(second->getButton(kF3)->isAssigned());
+
+        // Another program's text, and bytes of our type that are not a copy of keys.
+        for (const QByteArray& junk :
+             {QByteArray("<plist><dict><key>Buttons</key><string>F4</string></dict></plist>"),
+              QByteArray("\x00\xff<plist", 8), QByteArray()}) {
+            auto* mime = new QMimeData;
+            mime->setData(type, junk);
+            mime->setText(QStringLiteral("F4"));
+            QGuiApplication::clipboard()->setMimeData(mime);
+            view.selectKeys({kF4});
+            EXPECT_FALSE(view.pasteKeys());
+        }
+        QGuiApplication::clipboard()->setText(QStringLiteral("F4"));
+        EXPECT_FALSE(view.pasteKeys());
+        EXPECT_FALSE(second->getButton(kF4)->isAssigned());
+
+        QXLayerTree saved = saveAndReload();
+        auto reloaded = saved.find(second->identifier()).dynamicCast<QXLayer>();
+        ASSERT_TRUE(reloaded);
+        ASSERT_TRUE(reloaded->getButton(kF1)->image);
+        QXImage green;
+        ASSERT_TRUE(green.loadFile(reloaded->getButton(kF1)->image->sourcePath()));
+        EXPECT_EQ(centreOf(green), qRgb(0, 200, 0));
+        EXPECT_EQ(reloaded->getButton(kF1)->actionCode, 0x3A);
+        ASSERT_TRUE(reloaded->getButton(kF2)->view);
+        QXPropertyNode written(u"ViewPlugin");
+        reloaded->getButton(kF2)->view->saveTo(written);
+        EXPECT_EQ(written.findChild(u"PluginProperties")->childValue(u"Color"), u"65280");
+        m_mine->setView(kF2, {});
+    }
+    QXPluginInstanceFactory::setCurrent(nullptr);
+    QXDispatch::setCurrent(nullptr);
+}
+
+// Whatever the clipboard holds, reading it ends in keys or a refusal: every cut of a real
+// copy, and pictures that are not pictures.
+TEST(KeyClipboard, DamagedCopiesAreRefusedWithoutHarm) {
+    QXLayer layer(u"layer");
+    layer.setPicture(kEscape, solid(200, 0, 0));
+    layer.setPicture(kQ, solid(0, 0, 200));
+    layer.getButton(kQ)->keystroke = u"q";
+    const QByteArray bytes = QXKeyClipboard::encode(layer, {kEscape, kQ, kA});
+    ASSERT_FALSE(bytes.isEmpty());
+    const std::vector<QXKeyClipboard::Key> whole = QXKeyClipboard::decode(bytes);
+    ASSERT_EQ(whole.size(), 2u);
+    EXPECT_EQ(whole[1].keyIndex, kQ);
+    EXPECT_EQ(whole[1].assignment.keystroke, u"q");
+    EXPECT_EQ(centreOf(*whole[0].assignment.image), qRgb(200, 0, 0));
+
+    for (qsizetype cut = 0; cut < bytes.size(); cut += std::max<qsizetype>(1, bytes.size() / 40))
+        for (const QXKeyClipboard::Key& key : QXKeyClipboard::decode(bytes.left(cut)))
+            EXPECT_TRUE(key.keyIndex == kEscape || key.keyIndex == kQ) << "cut at " << cut;
+
+    std::string refusal;
+    QByteArray spoiled = bytes;
+    const qsizetype png = spoiled.indexOf("iVBOR"); // the first picture's PNG signature
+    ASSERT_GE(png, 0);
+    spoiled.replace(png, 12, "AAAAAAAAAAAA");
+    const std::vector<QXKeyClipboard::Key> rest = QXKeyClipboard::decode(spoiled, &refusal);
+    ASSERT_EQ(rest.size(), 1u) << "the key whose picture is spoiled is left out";
+    EXPECT_EQ(rest[0].keyIndex, kQ);
+    EXPECT_TRUE(QXKeyClipboard::decode(QByteArray(1 << 20, '<'), &refusal).empty());
+    EXPECT_FALSE(refusal.empty());
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "ButtonSets.h"
 #include "KeyboardTemplate.h"
 #include "ProgramIcons.h"
+#include "ToolBarIcons.h"
 
 #include <QImageWriter>
 #include <cstdio>
@@ -36,6 +37,9 @@ const std::vector<ArtProduct>& artProducts() {
          writeControlButtons},
         {QStringLiteral("program-icons"), QStringLiteral("the program's icon and its tray icons"),
          kData + QStringLiteral("/icons"), pictures(drawProgramIcons)},
+        {QStringLiteral("toolbar-icons"),
+         QStringLiteral("the main window's tool-bar pictures, 56x32 and @2x"),
+         kData + QStringLiteral("/icons"), pictures(drawToolBarIcons)},
     };
     return products;
 }
