@@ -23,8 +23,7 @@ std::optional<size_t> verbRow(int code) {
 
 } // namespace
 
-CQXActionProps::CQXActionProps(QXKeyPropsContext& context, QAbstractButton* chain,
-                               QWidget* parent)
+CQXActionProps::CQXActionProps(QXKeyPropsContext& context, QAbstractButton* chain, QWidget* parent)
     : CQXCommonPluginProps(kActions, tr("Action:"), context, chain, parent),
       keyChooser(&CQXOnScreenKeyboard::chooseKey) {
     m_body->addWidget(new QLabel(tr("Key verb:"), this));
@@ -53,8 +52,8 @@ CQXActionProps::CQXActionProps(QXKeyPropsContext& context, QAbstractButton* chai
         QPixmap icon;
         const auto png = QXKeyTable::verbIcon(verb.code);
         icon.loadFromData(png.data(), static_cast<unsigned>(png.size()), "PNG");
-        auto* item = new QListWidgetItem(QIcon(icon), QString::fromStdU16String(
-                                                          std::u16string(verb.name)));
+        auto* item =
+            new QListWidgetItem(QIcon(icon), QString::fromStdU16String(std::u16string(verb.name)));
         item->setSizeHint(QSize(0, kVerbItemHeight));
         item->setData(Qt::UserRole, verb.code);
         m_verbs->addItem(item);
@@ -72,9 +71,7 @@ CQXActionProps::CQXActionProps(QXKeyPropsContext& context, QAbstractButton* chai
     grid->setRowStretch(3, 1);
     m_body->addLayout(grid, 1);
 
-    connect(m_default, &QRadioButton::clicked, this, [this] {
-        setActionCode(0);
-    });
+    connect(m_default, &QRadioButton::clicked, this, [this] { setActionCode(0); });
     connect(m_multimedia, &QRadioButton::clicked, this, [this] {
         m_verbs->setEnabled(true);
         m_selectKey->setEnabled(false);

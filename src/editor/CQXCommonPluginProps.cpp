@@ -82,7 +82,9 @@ CQXCommonPluginProps::CQXCommonPluginProps(Kind kind, const QString& caption,
     m_context.dispatch.RegisterHandler(QXM_KEY_SELECTED, this, &CQXCommonPluginProps::reload);
 }
 
-CQXCommonPluginProps::~CQXCommonPluginProps() { m_context.dispatch.UnregisterObject(this); }
+CQXCommonPluginProps::~CQXCommonPluginProps() {
+    m_context.dispatch.UnregisterObject(this);
+}
 
 std::vector<CQXCommonPluginProps::Choice> CQXCommonPluginProps::choices() const {
     std::vector<Choice> out;
@@ -146,15 +148,15 @@ bool CQXCommonPluginProps::assign(const QXPluginEntry::Ptr& plugin, std::u16stri
         any = true;
     }
     if (!any) {
-        QXLog::warning(QXLog::kEditor,
-                       "The plug-in \"" + QString::fromStdU16String(plugin->id()).toStdString() +
-                           "\" made no instance of \"" +
-                           QString::fromStdU16String(std::u16string(subId)).toStdString() +
-                           "\"; the keys keep what they had" +
-                           (plugin->loadError().empty()
-                                ? std::string()
-                                : " (" + QString::fromStdU16String(plugin->loadError()).toStdString() +
-                                      ")"));
+        QXLog::warning(
+            QXLog::kEditor,
+            "The plug-in \"" + QString::fromStdU16String(plugin->id()).toStdString() +
+                "\" made no instance of \"" +
+                QString::fromStdU16String(std::u16string(subId)).toStdString() +
+                "\"; the keys keep what they had" +
+                (plugin->loadError().empty()
+                     ? std::string()
+                     : " (" + QString::fromStdU16String(plugin->loadError()).toStdString() + ")"));
         return false;
     }
     if (follow && m_chain && m_chain->isChecked() && m_partner) {
@@ -187,9 +189,9 @@ QString CQXCommonPluginProps::nameOf(const QXKeyPluginInstance& instance) const 
     QString name = QString::fromStdU16String(instance.subPluginId());
     if (QXPluginEntry::Ptr plugin = m_context.registry.find(instance.pluginId())) {
         const QXSubPluginEntry* entry =
-            m_kind == kViews ? static_cast<const QXSubPluginEntry*>(
-                                   plugin->findView(instance.subPluginId()))
-                             : plugin->findAction(instance.subPluginId());
+            m_kind == kViews
+                ? static_cast<const QXSubPluginEntry*>(plugin->findView(instance.subPluginId()))
+                : plugin->findAction(instance.subPluginId());
         if (entry && !entry->displayName.empty())
             name = QString::fromStdU16String(entry->displayName);
     }

@@ -47,7 +47,9 @@ CQXDisplayProps::CQXDisplayProps(QXKeyPropsContext& context, QWidget* parent)
     reload();
 }
 
-QString CQXDisplayProps::message() const { return m_message->isVisible() ? m_message->text() : QString(); }
+QString CQXDisplayProps::message() const {
+    return m_message->isHidden() ? QString() : m_message->text();
+}
 
 void CQXDisplayProps::browse() {
     const QString start =
@@ -67,8 +69,8 @@ bool CQXDisplayProps::setPicture(const QString& path) {
     if (!QXImage::isAcceptedPicture(file, &refusal) || !picture->loadFile(file)) {
         if (refusal.empty())
             refusal = "it could not be read";
-        QXLog::warning(QXLog::kEditor, "The picture " + file.string() +
-                                           " was not given to the keys: " + refusal);
+        QXLog::warning(QXLog::kEditor,
+                       "The picture " + file.string() + " was not given to the keys: " + refusal);
         m_message->setText(tr("%1 is not a picture the keys can show: %2")
                                .arg(QFileInfo(path).fileName(), QString::fromStdString(refusal)));
         m_message->show();

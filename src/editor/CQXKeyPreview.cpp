@@ -17,7 +17,9 @@ CQXKeyPreview::CQXKeyPreview(QXKeyPropsContext& context, QWidget* parent)
     reload();
 }
 
-CQXKeyPreview::~CQXKeyPreview() { m_context.dispatch.UnregisterObject(this); }
+CQXKeyPreview::~CQXKeyPreview() {
+    m_context.dispatch.UnregisterObject(this);
+}
 
 void CQXKeyPreview::onViewImageChanged(qxwin::WPARAM, qxwin::LPARAM keyIndex) {
     if (static_cast<size_t>(keyIndex) == m_context.shownKey())

@@ -14,8 +14,8 @@
 
 CQXKeyProps::CQXKeyProps(QXLayersController& controller, CQXLayersView& keyboardView,
                          QXPluginRegistry& registry, QXDispatch& dispatch, QWidget* parent)
-    : QGroupBox(tr("Key properties"), parent),
-      m_context{controller, keyboardView, registry, dispatch} {
+    : QGroupBox(tr("Key properties"), parent), m_context{controller, keyboardView, registry,
+                                                         dispatch} {
     setObjectName(QStringLiteral("CQXKeyProps"));
     setAccessibleName(tr("Key properties"));
 
@@ -54,7 +54,9 @@ CQXKeyProps::CQXKeyProps(QXLayersController& controller, CQXLayersView& keyboard
     reload();
 }
 
-CQXKeyProps::~CQXKeyProps() { m_context.dispatch.UnregisterObject(this); }
+CQXKeyProps::~CQXKeyProps() {
+    m_context.dispatch.UnregisterObject(this);
+}
 
 void CQXKeyProps::reload() {
     m_display->reload();

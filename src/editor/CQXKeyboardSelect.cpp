@@ -32,7 +32,8 @@ CQXKeyboardSelect::CQXKeyboardSelect(QWidget* parent) : QWidget(parent) {
     if (QXLayoutPicture::loadTemplate(picture))
         m_picture = qxToQImage(picture);
     if (m_picture.isNull()) {
-        QXLog::warning(QXLog::kEditor, "the keyboard picture cannot be read; keys are drawn on grey");
+        QXLog::warning(QXLog::kEditor,
+                       "the keyboard picture cannot be read; keys are drawn on grey");
         m_picture = QImage(pictureSize(), QImage::Format_RGB32);
         m_picture.fill(QColor(64, 64, 64));
     }

@@ -26,7 +26,9 @@ CQXOnScreenKeyboard::CQXOnScreenKeyboard(size_t currentKey, QWidget* parent)
     });
 }
 
-void CQXOnScreenKeyboard::OnInit() { m_keyboard->setGeometry(rect()); }
+void CQXOnScreenKeyboard::OnInit() {
+    m_keyboard->setGeometry(rect());
+}
 
 int CQXOnScreenKeyboard::OnInitDialog() {
     const int result = CTesDialog::OnInitDialog();

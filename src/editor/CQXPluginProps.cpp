@@ -61,8 +61,10 @@ void CQXPluginProps::reload() {
         else if (button->action)
             wanted = button->action;
     }
-    if (wanted.get() == m_hosted.get() && (m_page || !wanted))
+    // The same instance keeps its page; the plug-in is not asked for another.
+    if (m_loaded && wanted.get() == m_hosted.get())
         return;
+    m_loaded = true;
     release();
     m_hosted = wanted;
     QString note = tr("No plug-in settings");

@@ -34,4 +34,5 @@ private:
     QXPtr<QXKeyPluginInstance> m_hosted; // held so its page can be let go of
     QWidget* m_page = nullptr;
     QLabel* m_placeholder = nullptr;
+    bool m_loaded = false; // reload() ran once
 };

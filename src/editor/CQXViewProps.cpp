@@ -20,9 +20,15 @@ namespace {
 constexpr std::u16string_view kEntries[] = {u"FontFace", u"FontSize", u"Bold",
                                             u"Italic",   u"Color",    u"BkColor"};
 
-std::u16string text(const QString& s) { return s.toStdU16String(); }
-std::u16string number(long long n) { return text(QString::number(n)); }
-std::u16string boolean(bool b) { return b ? u"true" : u"false"; }
+std::u16string text(const QString& s) {
+    return s.toStdU16String();
+}
+std::u16string number(long long n) {
+    return text(QString::number(n));
+}
+std::u16string boolean(bool b) {
+    return b ? u"true" : u"false";
+}
 
 } // namespace
 
@@ -97,9 +103,8 @@ CQXViewProps::CQXViewProps(QXKeyPropsContext& context, QWidget* parent)
         if (!m_loading)
             setEntry(u"FontFace", text(face));
     });
-    connect(m_sizeSlider, &QSlider::valueChanged, this, [this](int size) {
-        m_sizeEdit->setValue(size);
-    });
+    connect(m_sizeSlider, &QSlider::valueChanged, this,
+            [this](int size) { m_sizeEdit->setValue(size); });
     connect(m_sizeEdit, &QSpinBox::valueChanged, this, [this](int size) {
         m_sizeSlider->setValue(size);
         if (!m_loading)
@@ -123,7 +128,9 @@ CQXViewProps::CQXViewProps(QXKeyPropsContext& context, QWidget* parent)
     reload();
 }
 
-CQXViewProps::~CQXViewProps() { m_context.dispatch.UnregisterObject(this); }
+CQXViewProps::~CQXViewProps() {
+    m_context.dispatch.UnregisterObject(this);
+}
 
 uint32_t CQXViewProps::toColorRef(const QColor& c) {
     return uint32_t(c.red()) | uint32_t(c.green()) << 8 | uint32_t(c.blue()) << 16;
