@@ -56,6 +56,12 @@ CQXKeyProps::CQXKeyProps(QXLayersController& controller, CQXLayersView& keyboard
 
 CQXKeyProps::~CQXKeyProps() {
     m_context.dispatch.UnregisterObject(this);
+    // The panels use the context as they go: before it does.
+    delete m_plugin;
+    delete m_preview;
+    delete m_view;
+    delete m_action;
+    delete m_display;
 }
 
 void CQXKeyProps::reload() {
@@ -63,5 +69,6 @@ void CQXKeyProps::reload() {
     m_action->reload();
     m_view->reload();
     m_plugin->reload();
+    m_plugin->setEnabled(static_cast<bool>(m_context.editableLayer()));
     m_preview->reload();
 }

@@ -397,6 +397,13 @@ TEST(KeySelectionDialog, ReleaseOverAKeyChoosesItAndAPressBesideKeysChoosesNothi
     QTest::mouseClick(keyboard, Qt::LeftButton, {}, QPoint(1, 1));
     EXPECT_FALSE(dialog.chosenKey());
     EXPECT_TRUE(dialog.isVisible());
+    // ... and a drag from there moves the dialog by its body.
+    const QPoint before = dialog.pos();
+    QTest::mousePress(keyboard, Qt::LeftButton, {}, QPoint(1, 1));
+    QTest::mouseMove(keyboard, QPoint(31, 21));
+    QTest::mouseRelease(keyboard, Qt::LeftButton, {}, QPoint(31, 21));
+    EXPECT_EQ(dialog.pos(), before + QPoint(30, 20));
+    EXPECT_FALSE(dialog.chosenKey());
 
     QTest::mouseMove(keyboard, keyboard->keyRect(kA).center());
     EXPECT_EQ(keyboard->hoverKey(), kA);
