@@ -36,6 +36,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QUrl>
+#include <dlfcn.h>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -311,8 +312,28 @@ TEST_F(KeyPropsTest, ChainedPluginChoiceSetsThePairAndHostsTheViewsPage) {
     EXPECT_EQ(m_props->pluginProps()->hosted(), nullptr);
     EXPECT_NE(qxtest::readFile(log).find("DestroyGUI"), std::string::npos);
 
-    // With the chain off, an action alone changes; the view stays.
+    // The preview takes what the shown key's view published when 2037 names that key.
     select({kQ});
+    own(kQ).view->setProperty(u"Color", u"255");
+    void* library = dlopen(m_registry.find(u"test.good")->path().c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    ASSERT_TRUE(library);
+    reinterpret_cast<void (*)()>(dlsym(library, "qxTestRedraw"))();
+    dlclose(library);
+    ASSERT_TRUE(qxtest::waitFor([&] {
+        std::array<unsigned char, QXKeyViewInstance::kImageBytes> pixels{};
+        return own(kQ).view->copyImage(pixels) && pixels[2] == 255; // blue-green-red
+    })) << "the test view did not draw";
+    const auto redInPreview = [&] {
+        const QImage& shown = m_props->preview()->image();
+        return !shown.isNull() && shown.pixel(24, 24) == qRgb(255, 0, 0);
+    };
+    const auto viewHandle = reinterpret_cast<qxwin::WPARAM>(own(kQ).view.get());
+    m_dispatch.Send(QXM_VIEW_IMAGE_CHANGED, viewHandle, static_cast<qxwin::LPARAM>(kA));
+    EXPECT_FALSE(redInPreview()) << "the preview took another key's picture";
+    m_dispatch.Send(QXM_VIEW_IMAGE_CHANGED, viewHandle, static_cast<qxwin::LPARAM>(kQ));
+    EXPECT_TRUE(redInPreview());
+
+    // With the chain off, an action alone changes; the view stays.
     const QXKeyViewInstance* view = own(kQ).view.get();
     display->chain()->setChecked(false);
     QAction* logAction = action->pluginMenu()->findChild<QAction*>("1632");
