@@ -69,6 +69,5 @@ void CQXKeyProps::reload() {
     m_action->reload();
     m_view->reload();
     m_plugin->reload();
-    m_plugin->setEnabled(static_cast<bool>(m_context.editableLayer()));
     m_preview->reload();
 }

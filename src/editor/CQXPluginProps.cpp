@@ -54,6 +54,7 @@ void CQXPluginProps::release() {
 }
 
 void CQXPluginProps::reload() {
+    setEnabled(static_cast<bool>(m_context.editableLayer()));
     QXPtr<QXKeyPluginInstance> wanted;
     if (const QXButton* button = m_context.shownButton()) {
         if (button->view)

@@ -175,9 +175,19 @@ TEST_F(KeyPropsTest, KeyVerbsShowWhatIsStoredAndStoreWhatIsChosen) {
     for (int i = 0; i < verbs->count(); ++i)
         EXPECT_FALSE(verbs->item(i)->icon().isNull()) << "verb " << i << " has no icon";
 
-    // Nothing selected: greyed, not hidden.
+    // Nothing selected, or a layer with the fixed-item mark: greyed, not hidden.
     select({});
     EXPECT_FALSE(action->isEnabled());
+    m_mine->setFlag(QXLayersItem::kFixed);
+    select({kQ});
+    for (QWidget* panel : std::initializer_list<QWidget*>{
+             action, m_props->displayProps(), m_props->viewProps(), m_props->pluginProps()}) {
+        EXPECT_FALSE(panel->isEnabled()) << panel->accessibleName().toStdString();
+        EXPECT_FALSE(panel->isHidden()) << panel->accessibleName().toStdString();
+    }
+    m_mine->clearFlag(QXLayersItem::kFixed);
+    select({kQ});
+    EXPECT_TRUE(m_props->pluginProps()->isEnabled());
 
     // A code equal to the key's own is the default; a code of another key is named.
     m_mine->setPicture(kQ, {});
