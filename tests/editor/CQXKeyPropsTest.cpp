@@ -401,6 +401,13 @@ TEST_F(KeyPropsTest, DroppedPictureShowsOnTheKeyboardAndSurvivesASave) {
         EXPECT_EQ(centreOf(decoded), qRgb(255, 0, 0));
     }
 
+    // A path typed into the field and confirmed with Enter.
+    select({kA});
+    display->pathEdit()->setText(QString::fromStdString((m_dir / "blue.png").string()));
+    QTest::keyClick(display->pathEdit(), Qt::Key_Return);
+    EXPECT_EQ(centreOf(*own(kA).image), qRgb(0, 0, 255));
+    EXPECT_EQ(centreOf(*own(kQ).image), qRgb(255, 0, 0));
+
     // The panels for people: a key with a picture and a multimedia verb.
     select({kQ});
     m_props->actionProps()->setActionCode(QXKeyTable::multimediaVerbs()[9].code);
