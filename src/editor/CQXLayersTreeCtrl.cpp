@@ -14,6 +14,7 @@
 #include <QScrollBar>
 #include <QStyleOptionButton>
 #include <QStyledItemDelegate>
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -450,13 +451,17 @@ bool CQXLayersTreeCtrl::dropPlace(QPoint viewportPoint, QXLayersItem::Ptr& group
     const QXLayersItem::Ptr target = itemOf(over);
     if (!target)
         return true; // "(empty)": into its group
+    // The zones of the drop indicator Qt draws: a thin band at the top and at the bottom
+    // of the line; between them into a group, else the nearer half decides.
     const QRect line = visualItemRect(over);
-    const int y = viewportPoint.y() - line.top();
-    if (target->isGroup() && y >= line.height() / 4 && y < line.height() - line.height() / 4) {
+    const int margin = std::clamp(qRound(line.height() / 5.5), 2, 12);
+    const int y = viewportPoint.y();
+    const bool above = y - line.top() < margin, below = line.bottom() - y < margin;
+    if (target->isGroup() && !above && !below) {
         group = target;
         return true;
     }
-    if (y >= line.height() / 2) {
+    if (below || (!above && y >= line.center().y())) {
         after = target;
         return true;
     }

@@ -120,17 +120,21 @@ protected:
             tree.style()->subElementRect(QStyle::SE_ItemViewItemDecoration, &option, &tree);
         click(tree, box.center());
     }
-    static void drop(Tree& tree, const QXLayersItem::Ptr& item, QPoint at) {
+    // Whether the tree let the drag hover there (the drop itself comes anyway).
+    static bool drop(Tree& tree, const QXLayersItem::Ptr& item, QPoint at) {
         std::unique_ptr<QMimeData> mime(tree.mimeData({tree.treeItemOf(item)}));
-        ASSERT_TRUE(mime);
+        EXPECT_TRUE(mime);
+        if (!mime)
+            return false;
         // As a drag brings it: it enters (the tree becomes the target), moves, drops.
         QDragEnterEvent enter(at, Qt::MoveAction, mime.get(), Qt::LeftButton, {});
         QApplication::sendEvent(tree.viewport(), &enter);
-        ASSERT_TRUE(enter.isAccepted());
+        EXPECT_TRUE(enter.isAccepted());
         QDragMoveEvent move(at, Qt::MoveAction, mime.get(), Qt::LeftButton, {});
         QApplication::sendEvent(tree.viewport(), &move);
         QDropEvent event(at, Qt::MoveAction, mime.get(), Qt::LeftButton, {});
         QApplication::sendEvent(tree.viewport(), &event);
+        return move.isAccepted();
     }
 
     qxtest::TempDir m_dir;
@@ -158,6 +162,27 @@ TEST_F(LayersTreeTest, ANewLayerIsSelectedAndShownAtOnceAndItsNameAndSwitchReach
     EXPECT_EQ(tree.stateImageOf(tree.treeItemOf(defaults)), CQXLayersTreeCtrl::kChecked);
     EXPECT_EQ(tree.treeItemOf(defaults)->checkState(0), Qt::Checked) << "for accessibility";
     EXPECT_EQ(m_selections.count, 0) << "building the tree selects nothing";
+
+    // The check boxes are drawn by the style, also at twice the pixel density.
+    const QImage on =
+        tree.stateImages()[CQXLayersTreeCtrl::kChecked].pixmap(QSize(20, 20), 2.0).toImage();
+    const QImage off =
+        tree.stateImages()[CQXLayersTreeCtrl::kUnchecked].pixmap(QSize(20, 20), 2.0).toImage();
+    EXPECT_EQ(on.size(), QSize(40, 40));
+    EXPECT_NE(on, off);
+    EXPECT_NE(on, tree.stateImages()[CQXLayersTreeCtrl::kCheckedDisabled]
+                      .pixmap(QSize(20, 20), 2.0)
+                      .toImage());
+
+    // A tree without items says so, in a line that cannot be selected.
+    {
+        QXLayerTree none;
+        QXLayersController nothing(none, m_dispatch);
+        CQXLayersTreeCtrl bare(nothing, m_dispatch);
+        ASSERT_EQ(bare.topLevelItemCount(), 1);
+        EXPECT_EQ(bare.topLevelItem(0)->text(0), "(No layers)");
+        EXPECT_EQ(bare.topLevelItem(0)->flags(), Qt::NoItemFlags);
+    }
 
     // A click selects: the controller's one selected item, 2034 once.
     click(tree, centreOf(tree, defaults));
@@ -267,7 +292,7 @@ TEST_F(LayersTreeTest, DraggedItemsMoveThroughTheModelAndKeysDraggedFromTheViewL
     ASSERT_FALSE(layer->getButton(kF1)->image->changed());
 
     // The layer dropped on the middle of the group's line goes into the group.
-    drop(tree, layer, centreOf(tree, group));
+    EXPECT_TRUE(drop(tree, layer, centreOf(tree, group)));
     ASSERT_EQ(group->children().size(), 1u);
     EXPECT_EQ(group->children().front(), layer);
     EXPECT_EQ(tree.treeItemOf(layer)->parent(), tree.treeItemOf(group));
@@ -275,7 +300,8 @@ TEST_F(LayersTreeTest, DraggedItemsMoveThroughTheModelAndKeysDraggedFromTheViewL
     EXPECT_EQ(tree.selectedItem(), layer) << "still the one being edited";
 
     // The group dropped onto its own layer's line: refused, nothing moves.
-    drop(tree, group, centreOf(tree, layer) - QPoint(0, 4));
+    EXPECT_FALSE(drop(tree, group, centreOf(tree, layer) - QPoint(0, 4)))
+        << "the drag shows it cannot go there";
     EXPECT_EQ(group->children().front(), layer);
     EXPECT_EQ(tree.mimeData({tree.treeItemOf(m_tree.userLayers())}), nullptr)
         << "fixed items are not dragged";
@@ -315,8 +341,8 @@ TEST_F(LayersTreeTest, DraggedItemsMoveThroughTheModelAndKeysDraggedFromTheViewL
 
     // Moved into the group's folder, the layer keeps its pictures in the saved profile.
     layer->setPicture(kEscape, solid(0, 0, 220));
-    layer->getButton(kEscape)->image->setChanged(false);        // as if saved before the move
-    drop(tree, layer, centreOf(tree, defaults) + QPoint(0, 6)); // below "default_buttons"
+    layer->getButton(kEscape)->image->setChanged(false); // as if saved before the move
+    EXPECT_TRUE(drop(tree, layer, centreOf(tree, defaults) + QPoint(0, 6))); // below it
     EXPECT_TRUE(group->children().empty());
     QXLayerTree saved = saveAndReload();
     auto moved = saved.find(layer->identifier()).dynamicCast<QXLayer>();
