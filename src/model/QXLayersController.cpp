@@ -22,6 +22,12 @@ std::u16string fileNamePart(std::u16string text) {
     return text;
 }
 
+// An item as a log message names it: its display name, or its identifier without one.
+std::string quoted(const QXLayersItem& item) {
+    return "\"" + toUtf8(item.displayName().empty() ? item.identifier() : item.displayName()) +
+           "\"";
+}
+
 } // namespace
 
 QXLayersController::QXLayersController(QXLayerTree& tree)
@@ -30,9 +36,9 @@ QXLayersController::QXLayersController(QXLayerTree& tree)
 QXLayersController::QXLayersController(QXLayerTree& tree, QXDispatch& dispatch)
     : m_tree(tree), m_dispatch(dispatch),
       m_opener([](const fs::path& file) { return QXDesktop::open(file.string()); }) {
-    for (uint32_t message : {QXM_HOOK_MODIFIERS, QXM_RUNNING_APPS_CHANGED,
-                             QXM_FOREGROUND_APP_CHANGED, QXM_HOOK_LANGUAGE, QXM_DEVICE_STATE,
-                             QXM_CONDITIONS_CHANGED})
+    for (uint32_t message :
+         {QXM_HOOK_MODIFIERS, QXM_RUNNING_APPS_CHANGED, QXM_FOREGROUND_APP_CHANGED,
+          QXM_HOOK_LANGUAGE, QXM_DEVICE_STATE, QXM_CONDITIONS_CHANGED})
         m_dispatch.RegisterHandler(message, this, &QXLayersController::reevaluate);
     m_dispatch.RegisterHandler(QXM_DEVICE_KEY, this, &QXLayersController::keyDeviceEvent);
     m_dispatch.RegisterHandler(QXM_SHELL_CHANGE, this, &QXLayersController::shellChange);
@@ -74,8 +80,8 @@ QXCompositeLayer QXLayersController::dumpStack() const {
             std::end(kLockLayers))
             stack.layers().push_back(layer);
     const QXLayersItem::Ptr control = m_tree.find(u"control_buttons");
-    QXLayer::Ptr caps = control ? findItem(control->children(), kCapsLock).dynamicCast<QXLayer>()
-                                : QXLayer::Ptr();
+    QXLayer::Ptr caps =
+        control ? findItem(control->children(), kCapsLock).dynamicCast<QXLayer>() : QXLayer::Ptr();
     if (caps)
         stack.layers().push_back(caps);
     else
@@ -177,7 +183,7 @@ void QXLayersController::unselectItem(const QXLayersItem::Ptr& item) {
     if (!item->isSelected())
         return;
     item->clearFlag(QXLayersItem::kSelected);
-    removeItem(m_selectedItems, item);
+    ::removeItem(m_selectedItems, item);
     rebuildSelectedStack();
     // It keeps its place only when it qualifies by itself.
     evaluate(m_tree.topLevel());
@@ -192,7 +198,7 @@ void QXLayersController::unselectAll() {
 void QXLayersController::forgetItem(const QXLayersItem::Ptr& item) {
     if (item->isSelected()) {
         item->clearFlag(QXLayersItem::kSelected);
-        removeItem(m_selectedItems, item);
+        ::removeItem(m_selectedItems, item);
     }
     for (const QXLayersItem::Ptr& child : item->children())
         forgetItem(child);
@@ -208,6 +214,162 @@ void QXLayersController::conditionsChanged(const QXLayersItem::Ptr&) {
 void QXLayersController::conditionRemoved(const QXLayersItem::Ptr& item) {
     if (item->isEnabled() && !item->isActive() && evaluateAll(item->conditions()))
         reevaluate();
+}
+
+// ---- editing the tree ----------------------------------------------------------------
+
+bool QXLayersController::isFixedItem(const QXLayersItem& item) {
+    return item.hasFlag(QXLayersItem::kFixed) || item.hasFlag(QXLayersItem::kUserLayers) ||
+           item.hasFlag(QXLayersItem::kSystemLayers);
+}
+
+QXItemList* QXLayersController::parentList(const QXLayersItem::Ptr& item) {
+    if (!item)
+        return nullptr;
+    QXLayersItem::Ptr group = parentGroup(item);
+    if (group)
+        return &group->children();
+    QXItemList& top = m_tree.topLevel();
+    return std::find(top.begin(), top.end(), item) != top.end() ? &top : nullptr;
+}
+
+QXLayersItem::Ptr QXLayersController::parentGroup(const QXLayersItem::Ptr& item) const {
+    std::function<QXLayersItem::Ptr(const QXItemList&)> search =
+        [&](const QXItemList& list) -> QXLayersItem::Ptr {
+        for (const QXLayersItem::Ptr& candidate : list) {
+            if (!candidate || !candidate->isGroup())
+                continue;
+            const QXItemList& children = candidate->children();
+            if (std::find(children.begin(), children.end(), item) != children.end())
+                return candidate;
+            if (QXLayersItem::Ptr deeper = search(children))
+                return deeper;
+        }
+        return {};
+    };
+    return item ? search(m_tree.topLevel()) : QXLayersItem::Ptr();
+}
+
+std::pair<QXItemList*, QXLayersItem::Ptr>
+QXLayersController::newPlace(const QXLayersItem::Ptr& near) {
+    if (near && near->isGroup() &&
+        (near->hasFlag(QXLayersItem::kUserLayers) || near->hasFlag(QXLayersItem::kSystemLayers)))
+        return {&near->children(), {}};
+    if (QXItemList* list = parentList(near))
+        return {list, near};
+    if (QXLayersItem::Ptr user = m_tree.userLayers())
+        return {&user->children(), {}};
+    return {&m_tree.topLevel(), {}};
+}
+
+void QXLayersController::treeChanged() {
+    evaluate(m_tree.topLevel());
+    rebuildSelectedStack();
+    rebuild();
+}
+
+QXLayer::Ptr QXLayersController::newLayer(const QXLayersItem::Ptr& near) {
+    auto [list, after] = newPlace(near);
+    QXLayer::Ptr layer = createLayer(*list, after);
+    treeChanged();
+    m_dispatch.Send(QXM_LAYERS_CHANGED);
+    return layer;
+}
+
+QXPtr<QXLayersGroup> QXLayersController::newGroup(const QXLayersItem::Ptr& near) {
+    auto [list, after] = newPlace(near);
+    QXPtr<QXLayersGroup> group = createGroup(*list, after);
+    treeChanged();
+    m_dispatch.Send(QXM_LAYERS_CHANGED);
+    return group;
+}
+
+bool QXLayersController::removeItem(const QXLayersItem::Ptr& item) {
+    if (!item)
+        return false;
+    const std::string name = quoted(*item);
+    if (isFixedItem(*item)) {
+        QXLog::warning(QXLog::kModel, name + " is not deleted: the program keeps it");
+        return false;
+    }
+    QXItemList* list = parentList(item);
+    if (!list) {
+        QXLog::warning(QXLog::kModel, name + " is not deleted: it is not in the tree");
+        return false;
+    }
+    forgetItem(item);
+    ::removeItem(*list, item);
+    treeChanged();
+    m_dispatch.Send(QXM_LAYERS_CHANGED);
+    return true;
+}
+
+bool QXLayersController::moveItem(const QXLayersItem::Ptr& item,
+                                  const QXLayersItem::Ptr& newParentGroup,
+                                  const QXLayersItem::Ptr& after) {
+    if (!item)
+        return false;
+    const std::string name = quoted(*item);
+    auto refuse = [&](const std::string& reason) {
+        QXLog::warning(QXLog::kModel, name + " is not moved: " + reason);
+        return false;
+    };
+    if (isFixedItem(*item))
+        return refuse("the program keeps it where it is");
+    QXItemList* from = parentList(item);
+    if (!from)
+        return refuse("it is not in the tree");
+    if (newParentGroup && !newParentGroup->isGroup())
+        return refuse("only a group holds items");
+    if (newParentGroup && parentList(newParentGroup) == nullptr)
+        return refuse("the group is not in the tree");
+    for (QXLayersItem::Ptr up = newParentGroup; up; up = parentGroup(up))
+        if (up == item)
+            return refuse("a group cannot go into itself");
+    QXItemList& to = newParentGroup ? newParentGroup->children() : m_tree.topLevel();
+    if (after == item)
+        return true; // right after itself: where it is
+    if (after && std::find(to.begin(), to.end(), after) == to.end())
+        return refuse("the item it should follow is not in that group");
+    const QXLayersItem::Ptr namesake = findItem(to, item->identifier());
+    if (namesake && namesake != item)
+        return refuse("that group already holds an item stored under the same name");
+    ::removeItem(*from, item);
+    insertItem(to, item, after);
+    markAllChanged(*item);
+    treeChanged();
+    m_dispatch.Send(QXM_LAYERS_CHANGED);
+    return true;
+}
+
+void QXLayersController::setItemEnabled(const QXLayersItem::Ptr& item, bool enabled) {
+    if (!item || item->isEnabled() == enabled)
+        return;
+    if (enabled)
+        enableItem(item);
+    else
+        disableItem(item);
+    // enableItem activates by the item's own conditions; inside a group that is off it
+    // must stay off, which only an evaluation from the top can tell.
+    treeChanged();
+}
+
+bool QXLayersController::renameItem(const QXLayersItem::Ptr& item, std::u16string name) {
+    if (!item)
+        return false;
+    if (isFixedItem(*item)) {
+        QXLog::warning(QXLog::kModel, quoted(*item) + " keeps its name: the program names it");
+        return false;
+    }
+    if (name.find_first_not_of(u" \t") == std::u16string::npos) {
+        QXLog::warning(QXLog::kModel, quoted(*item) + " keeps its name: a name cannot be empty");
+        return false;
+    }
+    if (name == item->displayName())
+        return true;
+    item->setDisplayName(std::move(name));
+    m_dispatch.Send(QXM_LAYERS_CHANGED);
+    return true;
 }
 
 // ---- keys ----------------------------------------------------------------------------

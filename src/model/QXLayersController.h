@@ -6,6 +6,7 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <utility>
 #include <vector>
 
 class QXDispatch;
@@ -58,6 +59,37 @@ public:
     void conditionsChanged(const QXLayersItem::Ptr& item);
     void conditionRemoved(const QXLayersItem::Ptr& item);
 
+    // ---- editing the tree (the editor's layer tree) --------------------------------
+    // Each change below is followed by a rebuild and 2035; a refusal is logged and
+    // changes nothing. Fixed items ("user_layers", "system_layers", the language groups
+    // and their generated layers) are neither removed, moved nor renamed.
+
+    // A new "New layer" or "New group" placed next to the item the user is on: right
+    // after it in its own list; at the front of "user_layers" or "system_layers" when
+    // it is one of those two; at the front of "user_layers" without one (or when it is
+    // not in the tree). It is activated when its place is active, so a key assigned in
+    // it shows at once.
+    QXLayer::Ptr newLayer(const QXLayersItem::Ptr& near);
+    QXPtr<QXLayersGroup> newGroup(const QXLayersItem::Ptr& near);
+    // Takes the item out of the stacks and out of its list.
+    bool removeItem(const QXLayersItem::Ptr& item);
+    // Puts the item into the group (the top-level list for none), after the reference
+    // item (at the front for none). Refused for fixed items, into a layer, into the item
+    // itself or its own descendants, after an item not in that list, and when the list
+    // already holds another item of the same identifier (their folders would collide).
+    // The moved item's pictures are marked changed: it is saved into another folder.
+    bool moveItem(const QXLayersItem::Ptr& item, const QXLayersItem::Ptr& newParentGroup,
+                  const QXLayersItem::Ptr& after);
+    void setItemEnabled(const QXLayersItem::Ptr& item, bool enabled);
+    // Refused for an empty (or blank) name and for fixed items.
+    bool renameItem(const QXLayersItem::Ptr& item, std::u16string name);
+    static bool isFixedItem(const QXLayersItem& item);
+
+    // The list holding the item, or null when it is not in the tree.
+    QXItemList* parentList(const QXLayersItem::Ptr& item);
+    // The group holding the item; none for a top-level item or one not in the tree.
+    QXLayersItem::Ptr parentGroup(const QXLayersItem::Ptr& item) const;
+
     // A key of the keyboard went down (state 1) or up: the winning button of the active
     // stack gets it when it has an action.
     void keyEvent(size_t keyIndex, int state);
@@ -94,6 +126,11 @@ private:
     };
 
     bool evaluate(QXItemList& list);
+    // After the tree's shape changed: every item evaluated again, both stacks rebuilt.
+    void treeChanged();
+    // Where a new item goes for the item the user is on: the list and the item after
+    // which it is inserted (none: the front).
+    std::pair<QXItemList*, QXLayersItem::Ptr> newPlace(const QXLayersItem::Ptr& near);
     bool activate(const QXLayersItem::Ptr& item);
     bool deactivate(const QXLayersItem::Ptr& item);
     void rebuildSelectedStack();
