@@ -18,6 +18,7 @@ const QString CQXDisplayProps::kBrowseFilter =
 CQXDisplayProps::CQXDisplayProps(QXKeyPropsContext& context, QWidget* parent)
     : CQXCommonPluginProps(kViews, tr("Display:"), context, nullptr, parent) {
     auto* label = new QLabel(tr("Enter path, browse or drop a file:"), this);
+    label->setWordWrap(true);
     m_body->addWidget(label);
     auto* row = new QHBoxLayout;
     m_path = new QLineEdit(this);

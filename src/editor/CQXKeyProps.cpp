@@ -8,7 +8,7 @@
 #include "platform/QXDispatch.h"
 #include "platform/QXMessages.h"
 
-#include <QFrame>
+#include <QTabWidget>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
@@ -27,24 +27,30 @@ CQXKeyProps::CQXKeyProps(QXLayersController& controller, CQXLayersView& keyboard
     m_view = new CQXViewProps(m_context, this);
     m_plugin = new CQXPluginProps(m_context, this);
 
+    // Three columns: what the key shows, what it does, and one of its text appearance or
+    // its plug-in's own settings (a tab each: both need more room than a third of the
+    // frame leaves them side by side).
+    // The frame around them is this one: the panels draw none of their own.
+    m_display->setFlat(true);
+    m_action->setFlat(true);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(6, 6, 6, 6);
     row->setSpacing(8);
-    auto* left = new QVBoxLayout;
+    auto* left = new QHBoxLayout;
     left->setSpacing(4);
-    left->addWidget(m_preview, 0, Qt::AlignLeft);
+    left->addWidget(m_preview, 0, Qt::AlignLeft | Qt::AlignTop);
     left->addWidget(m_display, 1);
-    row->addLayout(left, 3);
-    row->addWidget(m_action, 3);
-    row->addWidget(m_view, 3);
-    auto* pageFrame = new QFrame(this);
-    pageFrame->setFrameShape(QFrame::StyledPanel);
-    auto* pageLayout = new QVBoxLayout(pageFrame);
-    pageLayout->setContentsMargins(1, 1, 1, 1);
-    pageLayout->addWidget(m_plugin);
-    m_plugin->setMinimumWidth(120);
-    row->addWidget(pageFrame, 2);
-
+    row->addLayout(left, 4);
+    row->addWidget(m_action, 4);
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("keyPropsTabs"));
+    m_tabs->setAccessibleName(tr("Text appearance and plug-in settings"));
+    m_tabs->setDocumentMode(true);
+    m_view->setTitle(QString()); // the tab names it
+    m_view->setFlat(true);
+    m_tabs->addTab(m_view, tr("Text"));
+    m_tabs->addTab(m_plugin, tr("Plug-in settings"));
+    row->addWidget(m_tabs, 3);
     // An edit in one panel shows in the others: the plug-in's name on the buttons, its
     // page, the preview.
     for (auto* panel : {static_cast<CQXCommonPluginProps*>(m_display),
@@ -68,6 +74,12 @@ void CQXKeyProps::reload() {
     m_display->reload();
     m_action->reload();
     m_view->reload();
+    const QXKeyPluginInstance* hosted = m_plugin->hosted();
     m_plugin->reload();
     m_preview->reload();
+    // A key whose plug-in has settings of its own opens on them; the text stays otherwise.
+    if (m_plugin->page() && m_plugin->hosted() != hosted)
+        m_tabs->setCurrentWidget(m_plugin);
+    else if (!m_plugin->page())
+        m_tabs->setCurrentWidget(m_view);
 }

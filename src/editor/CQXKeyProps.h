@@ -4,6 +4,8 @@
 
 #include <QGroupBox>
 
+class QTabWidget;
+
 class CQXActionProps;
 class CQXDisplayProps;
 class CQXKeyPreview;
@@ -38,4 +40,5 @@ private:
     CQXViewProps* m_view = nullptr;
     CQXPluginProps* m_plugin = nullptr;
     CQXKeyPreview* m_preview = nullptr;
+    QTabWidget* m_tabs = nullptr;
 };
