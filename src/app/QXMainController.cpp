@@ -1,11 +1,11 @@
 #include "app/QXMainController.h"
 
+#include "app/CQXCfgDlg.h"
 #include "app/QXSysApplicationsController.h"
 #include "app/QXX11Idle.h"
 #include "model/QXKeyTable.h"
 #include "model/QXLanguageLayers.h"
 #include "model/QXXkbLayoutSource.h"
-#include "platform/QXLog.h"
 #include "platform/QXDispatch.h"
 #include "platform/QXFiles.h"
 #include "platform/QXLog.h"
@@ -15,11 +15,6 @@
 #include "update/CFirmwareUpdateDlg.h"
 #include "update/QXFirmwareUpdateController.h"
 
-#include <QGuiApplication>
-#include <QLabel>
-#include <QPushButton>
-#include <QScreen>
-#include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -192,19 +187,8 @@ void QXMainController::shutdown() {
 
 void QXMainController::showMainWindow() {
     if (!m_mainWindow) {
-        // The editor takes this window's place; until then it says what runs.
-        auto* window = new QWidget;
+        auto* window = new CQXCfgDlg(*this);
         window->setAttribute(Qt::WA_DeleteOnClose);
-        window->setWindowTitle(QStringLiteral("Tessera Quadrix Configurator"));
-        auto* layout = new QVBoxLayout(window);
-        layout->addWidget(new QLabel(QStringLiteral(
-            "Tessera Quadrix Configurator is running in the notification area.")));
-        auto* updates = new QPushButton(QStringLiteral("Firmware and Configurator Update..."));
-        QObject::connect(updates, &QPushButton::clicked, [this] { showUpdates(); });
-        layout->addWidget(updates);
-        window->resize(480, 120);
-        if (QScreen* screen = QGuiApplication::primaryScreen())
-            window->move(screen->geometry().center() - window->rect().center());
         m_mainWindow = window;
     }
     m_mainWindow->show();
@@ -217,21 +201,29 @@ void QXMainController::showUpdates() {
     dialog.exec();
 }
 
-bool QXMainController::importLayers(const fs::path& file, std::string* error) {
+QXLayersItem::Ptr QXMainController::importLayers(const fs::path& file, std::string* error) {
     QXPropertyNode::Ptr node = m_profile.importItem(file, error);
     if (!node)
-        return false;
+        return {};
     QXLayersItem::Ptr item = createItem(*node);
+    if (!item || !addToUserLayers(item, error))
+        return {};
+    QXDispatch::current().Post(QXM_LAYER_IMPORTED);
+    return item;
+}
+
+bool QXMainController::addToUserLayers(const QXLayersItem::Ptr& item, std::string* error) {
     QXLayersItem::Ptr user = m_tree.userLayers();
     if (!item || !user) {
         if (error)
-            *error = "there is no group for it";
+            *error = "there is no group \"user_layers\" for it";
         return false;
     }
-    // First in the group, so it shows over the layers already there.
+    // A new item's pictures are all new to the profile: the next save writes them.
+    markAllChanged(*item);
     user->children().insert(user->children().begin(), item);
     m_layers->reevaluate();
-    QXDispatch::current().Post(QXM_LAYER_IMPORTED);
+    QXDispatch::current().Send(QXM_LAYERS_CHANGED);
     return true;
 }
 

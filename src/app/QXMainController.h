@@ -58,13 +58,18 @@ public:
     void showMainWindow();
     QWidget* mainWindow() const { return m_mainWindow; }
 
-    // Imports a ".layers" file into "user_layers", ahead of the layers there; false with
-    // the reason in error when the file could not be read.
-    bool importLayers(const std::filesystem::path& file, std::string* error = nullptr);
+    // Imports a ".layers" file into "user_layers", ahead of the layers there; the new item,
+    // or none with the reason in error when the file could not be read.
+    QXLayersItem::Ptr importLayers(const std::filesystem::path& file, std::string* error = nullptr);
+    // Puts a new item first in "user_layers", so it shows over the layers already there,
+    // and makes it take part at once; false with the reason in error when there is no
+    // such group.
+    bool addToUserLayers(const QXLayersItem::Ptr& item, std::string* error = nullptr);
     // True when the last save wrote the whole profile.
     bool saveProfile();
 
     QXProfile& profile() { return m_profile; }
+    QXLiveSystemState& liveState() { return m_state; }
     QXLayerTree& tree() { return m_tree; }
     QXLayersController& layers() { return *m_layers; }
     QXDevice& device() { return *m_device; }
