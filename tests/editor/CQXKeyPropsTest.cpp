@@ -413,13 +413,9 @@ TEST_F(KeyPropsTest, DroppedPictureShowsOnTheKeyboardAndSurvivesASave) {
     m_props->actionProps()->setActionCode(QXKeyTable::multimediaVerbs()[9].code);
     m_props->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_props.get()));
+    // The panel draws (the pictures for people come from the main window's own test).
     const QImage shot = m_props->grab().toImage();
-    const fs::path shots = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS") ||
-                                   qEnvironmentVariableIsSet("QX_SCREENSHOTS")
-                               ? fs::path(QX_SOURCE_DIR) / "docs" / "screenshots"
-                               : m_dir.path();
-    fs::create_directories(shots);
-    EXPECT_TRUE(shot.save(QString::fromStdString((shots / "key-properties.png").string())));
+    EXPECT_FALSE(shot.isNull());
 }
 
 TEST(KeySelectionDialog, ReleaseOverAKeyChoosesItAndAPressBesideKeysChoosesNothing) {

@@ -139,16 +139,6 @@ TEST(KeyboardPropertiesDlg, OpensAtTheStoredValuesAndSendsEachChangeOnceAndNothi
                                             "brightness 76 auto", "brightness 77 auto"};
     EXPECT_EQ(settings.calls, expected);
 
-    QImage shot = dialog.grab().toImage();
-    // For people: QX_UPDATE_SCREENSHOTS=1 or QX_SCREENSHOTS=1 writes it into the sources.
-    const bool forPeople = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS") ||
-                           qEnvironmentVariableIsSet("QX_SCREENSHOTS");
-    const qxtest::TempDir scratch;
-    const fs::path shots =
-        forPeople ? fs::path(QX_SOURCE_DIR) / "docs" / "screenshots" : scratch.path();
-    fs::create_directories(shots);
-    EXPECT_TRUE(shot.save(QString::fromStdString((shots / "keyboard-properties.png").string())));
-
     QTest::mouseClick(child<QWidget>(dialog, "close"), Qt::LeftButton);
     EXPECT_FALSE(dialog.isVisible());
 }

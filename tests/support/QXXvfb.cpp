@@ -154,7 +154,7 @@ bool QXXvfb::available() {
 }
 
 QXXvfb::QXXvfb(const Options& options) {
-    if (!startServer())
+    if (!startServer(options.screen))
         return;
     if (!options.layouts.empty() && !setLayouts(options.layouts))
         return;
@@ -171,7 +171,7 @@ QXXvfb::~QXXvfb() {
 // Picks a display number that looks free and starts a server on it. Another process may
 // take the same number at the same moment: then one of the two servers exits (or the
 // lock file names the other one) and this one moves on to the next number.
-bool QXXvfb::startServer() {
+bool QXXvfb::startServer(const std::string& screen) {
     const std::string xvfb = findProgram("Xvfb");
     if (xvfb.empty()) {
         m_error = "Xvfb is not installed";
@@ -184,7 +184,7 @@ bool QXXvfb::startServer() {
         ++attempts;
         const std::string display = ":" + std::to_string(number);
         m_server =
-            spawn({xvfb, display, "-noreset", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
+            spawn({xvfb, display, "-noreset", "-screen", "0", screen, "-nolisten", "tcp"},
                   {}, m_dir / "server.log");
         if (m_server < 0) {
             m_error = "cannot start " + xvfb;

@@ -17,6 +17,7 @@ public:
     struct Options {
         std::string layouts;        // e.g. "us,de": the XKB groups, set with setxkbmap
         bool windowManager = false; // run openbox and wait until it manages the screen
+        std::string screen = "1280x1024x24"; // width x height x depth
     };
 
     // Whether Xvfb is installed; a test that needs it skips when it is not.
@@ -35,7 +36,7 @@ public:
     const std::string& display() const { return m_display; }
 
 private:
-    bool startServer();
+    bool startServer(const std::string& screen);
     bool setLayouts(const std::string& layouts);
     bool startWindowManager();
     std::string log() const;
