@@ -293,9 +293,7 @@ void CQXLayersTreeCtrl::onSelectionChanged() {
     if (m_building)
         return;
     const QXLayersItem::Ptr item = selectedItem();
-    m_controller.unselectAll();
-    if (item)
-        m_controller.selectItem(item);
+    m_controller.selectOnly(item);
     m_dispatch.Send(QXM_LAYER_SELECTED);
     emit selectionChangedByUser();
 }

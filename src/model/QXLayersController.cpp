@@ -190,6 +190,24 @@ void QXLayersController::unselectItem(const QXLayersItem::Ptr& item) {
     rebuild();
 }
 
+void QXLayersController::selectOnly(const QXLayersItem::Ptr& item) {
+    for (const QXLayersItem::Ptr& old : m_selectedItems)
+        if (old != item)
+            old->clearFlag(QXLayersItem::kSelected);
+    m_selectedItems.clear();
+    if (item) {
+        item->setFlag(QXLayersItem::kSelected);
+        m_selectedItems.push_back(item);
+    }
+    rebuildSelectedStack();
+    // The items let go of keep their place only when they qualify by themselves; a
+    // selected layer is active even inside a group that is not.
+    evaluate(m_tree.topLevel());
+    if (item && !item->isGroup() && !item->isActive())
+        activate(item);
+    rebuild();
+}
+
 void QXLayersController::unselectAll() {
     while (!m_selectedItems.empty())
         unselectItem(m_selectedItems.front());
@@ -403,6 +421,22 @@ void QXLayersController::rebuild() {
 
 void QXLayersController::updateShownViews() {
     const QXCompositeLayer shown = shownStack();
+    // The pictures about to be shown that are not in memory are read together first: a
+    // newly selected layer brings a whole keyboard of them.
+    std::vector<QXImage*> unread;
+    for (size_t key = 0; key < m_shown.size(); ++key)
+        for (const QXLayer::Ptr& layer : shown.layers()) {
+            QXButton* button = layer->getButton(key);
+            if (!button->isAssigned())
+                continue;
+            if (button->image && !button->image->isLoaded() && !button->image->sourcePath().empty())
+                unread.push_back(button->image.get());
+            break;
+        }
+    std::sort(unread.begin(), unread.end());
+    unread.erase(std::unique(unread.begin(), unread.end()), unread.end());
+    if (unread.size() > 1)
+        QXImage::loadSources(unread);
     for (size_t key = 0; key < m_shown.size(); ++key) {
         QXLayer::Ptr winner;
         QXButton* winning = nullptr;

@@ -53,6 +53,9 @@ public:
     void unselectItem(const QXLayersItem::Ptr& item);
     // Unselects every selected item (before the profile is saved at exit).
     void unselectAll();
+    // Makes the item the only selected one (none: nothing selected) in one step, so the
+    // keyboard goes straight from the old selection to the new one.
+    void selectOnly(const QXLayersItem::Ptr& item);
     // Takes an item out of the stacks and the selection before the editor removes it.
     void forgetItem(const QXLayersItem::Ptr& item);
     // After the editor changed an item's conditions.

@@ -165,3 +165,32 @@ TEST_F(TreeEditingTest, FixedItemsCyclesAndNamesakesAreRefusedAndAMovedLayerIsSa
 }
 
 } // namespace
+
+namespace {
+
+// The editor moving its selection from one layer to another: the old one shows again
+// only if it qualifies by itself, and the keyboard never shows what lies between.
+TEST_F(TreeEditingTest, MovingTheSelectionGoesStraightFromTheOldLayerToTheNew) {
+    m_a->setPicture(kEscape, {});
+    m_b->setPicture(kEscape, {});
+    m_controller->setItemEnabled(m_a, false);
+    m_controller->setItemEnabled(m_user, false);
+    m_controller->selectOnly(m_a);
+    EXPECT_TRUE(m_a->isActive()) << "a selected layer shows even inside a group that is off";
+    EXPECT_EQ(m_controller->pictureStack().winner(kEscape), m_a);
+
+    Counter rebuilds;
+    m_dispatch.RegisterHandler(QXM_LAYER_STATE_CHANGED, &rebuilds, &Counter::hit);
+    m_controller->selectOnly(m_b);
+    EXPECT_EQ(rebuilds.count, 1) << "one step, not an unselect and a select";
+    EXPECT_FALSE(m_a->isSelected());
+    EXPECT_FALSE(m_a->isActive()) << "switched off, it no longer qualifies";
+    EXPECT_EQ(m_controller->selectedItems().size(), 1u);
+    EXPECT_EQ(m_controller->pictureStack().winner(kEscape), m_b);
+
+    m_controller->selectOnly({});
+    EXPECT_TRUE(m_controller->selectedItems().empty());
+    EXPECT_FALSE(m_b->isActive()) << "its group is off";
+}
+
+} // namespace
