@@ -6,6 +6,8 @@
 #include "store/QXPictureDecoder.h"
 
 #include <atomic>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -63,6 +65,38 @@ bool QXImage::loadFile(const std::filesystem::path& path) {
     }
     ++g_decodes;
     return true;
+}
+
+void QXImage::loadSources(std::span<QXImage* const> images) {
+    // Files are read a few megabytes at a time, however large the pictures are.
+    constexpr size_t kBatchBytes = size_t(8) << 20;
+    std::vector<std::string> files;
+    std::vector<QXImage*> owners;
+    size_t batchBytes = 0;
+    auto decodeBatch = [&] {
+        std::vector<QXPictureDecoder::Job> jobs;
+        for (size_t i = 0; i < files.size(); ++i)
+            jobs.push_back({{reinterpret_cast<const unsigned char*>(files[i].data()), files[i].size()}, owners[i], {}});
+        QXPictureDecoder::decodeMany(jobs);
+        for (const QXPictureDecoder::Job& job : jobs)
+            if (job.refusal.empty())
+                ++g_decodes;
+        files.clear();
+        owners.clear();
+        batchBytes = 0;
+    };
+    for (QXImage* image : images) {
+        std::optional<std::string> bytes = readWholeFile(image->m_sourcePath, kMaxFileBytes);
+        if (!bytes)
+            continue;
+        batchBytes += bytes->size();
+        files.push_back(std::move(*bytes));
+        owners.push_back(image);
+        if (batchBytes >= kBatchBytes)
+            decodeBatch();
+    }
+    if (!files.empty())
+        decodeBatch();
 }
 
 bool QXImage::loadMemory(std::span<const unsigned char> bytes) {

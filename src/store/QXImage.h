@@ -34,6 +34,10 @@ public:
     bool loadFile(const std::filesystem::path& path);
     // Decodes the file named by the source path.
     bool loadSource() { return loadFile(m_sourcePath); }
+    // loadSource for many pictures at once, decoded side by side: what showing a whole
+    // layer needs. A picture that cannot be read is left unloaded, for loadSource to say
+    // why when it is asked for on its own.
+    static void loadSources(std::span<QXImage* const> images);
     // Encodes by the file name's extension and writes the file atomically (the old
     // file stays whole when writing fails). The source path is set to the file.
     bool saveFile(const std::filesystem::path& path);

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <cstring>
 #include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -136,11 +137,17 @@ constexpr uint64_t kMaxRequestBytes = uint64_t(64) << 20;
                 reply.bitsPerPixel = picture.getBitsPerPixel();
             }
         }
-        bool ok = writeAll(fd, &reply, sizeof reply);
+        // The answer and every row in one write: a key picture is one round trip, not
+        // one per row.
         const size_t rowBytes = size_t(reply.width) * reply.bitsPerPixel / 8;
-        for (unsigned y = 0; ok && reply.status == kDecoded && y < reply.height; ++y)
-            ok = writeAll(fd, picture.getScanLine(y), rowBytes);
-        if (!ok)
+        std::vector<unsigned char> answer(sizeof reply);
+        std::memcpy(answer.data(), &reply, sizeof reply);
+        if (reply.status == kDecoded) {
+            answer.resize(sizeof reply + rowBytes * reply.height);
+            for (unsigned y = 0; y < reply.height; ++y)
+                std::memcpy(answer.data() + sizeof reply + rowBytes * y, picture.getScanLine(y), rowBytes);
+        }
+        if (!writeAll(fd, answer.data(), answer.size()))
             ::_exit(1);
     }
 }
@@ -155,15 +162,86 @@ public:
     std::string decode(std::span<const unsigned char> bytes, FREE_IMAGE_FORMAT format,
                        unsigned long long budget, fipImage& picture) {
         std::lock_guard lock(m_mutex);
-        if (bytes.size() > kMaxRequestBytes)
-            return "the file is larger than 64 MiB";
-        // A process forked from the program (a test's child) starts a decoder of its own
-        // instead of talking to its parent's.
+        return decodeLocked(bytes, format, budget, picture);
+    }
+
+    // Requests go out while the answers of earlier ones come back, as long as what is in
+    // flight towards the decoder stays far below what the socket holds: neither side can
+    // then block the other. A larger picture goes alone. After anything but a plain
+    // refusal, the pictures not yet answered go one by one to a fresh decoder.
+    void decodeMany(std::span<Job*> jobs, std::span<const FREE_IMAGE_FORMAT> formats,
+                    unsigned long long budget) {
+        constexpr size_t kWindowBytes = size_t(64) << 10;
+        constexpr size_t kMaxInFlight = 16;
+        std::lock_guard lock(m_mutex);
+        forgetInheritedDecoder();
+        if (m_pid < 0 && !start()) {
+            for (Job* job : jobs)
+                job->refusal = "no process for the decoder";
+            return;
+        }
+        std::vector<size_t> inFlight; // indexes into jobs, oldest first
+        size_t front = 0, bytesInFlight = 0, next = 0;
+        bool broken = false;
+        while (!broken && (next < jobs.size() || front < inFlight.size())) {
+            const size_t waiting = inFlight.size() - front;
+            if (next < jobs.size() && waiting < kMaxInFlight &&
+                (waiting == 0 || bytesInFlight + jobs[next]->bytes.size() <= kWindowBytes)) {
+                Job& job = *jobs[next];
+                if (job.bytes.size() > kMaxRequestBytes) {
+                    job.refusal = "the file is larger than 64 MiB";
+                    ++next;
+                    continue;
+                }
+                const Request request{static_cast<uint32_t>(formats[next]), 0, budget, job.bytes.size()};
+                if (!writeAll(m_fd, &request, sizeof request) || !writeAll(m_fd, job.bytes.data(), job.bytes.size())) {
+                    broken = true;
+                    break;
+                }
+                inFlight.push_back(next++);
+                bytesInFlight += job.bytes.size();
+                continue;
+            }
+            const size_t index = inFlight[front++];
+            Job& job = *jobs[index];
+            bytesInFlight -= job.bytes.size();
+            job.refusal = receive(budget, *job.picture);
+            if (!job.refusal.empty()) {
+                job.picture->clear();
+                if (job.refusal != kUndecodableText && job.refusal != kNotStandardText) {
+                    stop();
+                    broken = true;
+                }
+            }
+        }
+        if (!broken)
+            return;
+        stop();
+        for (size_t i = front; i < inFlight.size(); ++i) {
+            Job& job = *jobs[inFlight[i]];
+            if (job.refusal.empty())
+                job.refusal = decodeLocked(job.bytes, formats[inFlight[i]], budget, *job.picture);
+        }
+        for (; next < jobs.size(); ++next)
+            jobs[next]->refusal = decodeLocked(jobs[next]->bytes, formats[next], budget, *jobs[next]->picture);
+    }
+
+private:
+    // A process forked from the program (a test's child) starts a decoder of its own
+    // instead of talking to its parent's.
+    void forgetInheritedDecoder() {
         if (m_pid > 0 && m_owner != ::getpid()) {
             ::close(m_fd);
             m_fd = -1;
             m_pid = -1;
         }
+    }
+
+    std::string decodeLocked(std::span<const unsigned char> bytes, FREE_IMAGE_FORMAT format,
+                             unsigned long long budget, fipImage& picture) {
+        if (bytes.size() > kMaxRequestBytes)
+            return "the file is larger than 64 MiB";
+        forgetInheritedDecoder();
         const Request request{static_cast<uint32_t>(format), 0, budget, bytes.size()};
         // A process that ended since the last picture is started again, once.
         bool sent = false;
@@ -187,7 +265,6 @@ public:
         return refusal;
     }
 
-private:
     static constexpr const char* kUndecodableText = "it cannot be decoded";
     static constexpr const char* kNotStandardText = "its colours cannot be converted";
 
@@ -248,9 +325,11 @@ private:
         if (!picture.setSize(FIT_BITMAP, reply.width, reply.height, reply.bitsPerPixel))
             return "there is no memory for its pixels";
         const size_t rowBytes = size_t(reply.width) * reply.bitsPerPixel / 8;
+        std::vector<unsigned char> pixels(rowBytes * reply.height);
+        if (!readAll(m_fd, pixels.data(), pixels.size(), deadline))
+            return "the decoder stopped half way";
         for (unsigned y = 0; y < reply.height; ++y)
-            if (!readAll(m_fd, picture.getScanLine(y), rowBytes, deadline))
-                return "the decoder stopped half way";
+            std::memcpy(picture.getScanLine(y), pixels.data() + rowBytes * y, rowBytes);
         return {};
     }
 
@@ -280,6 +359,22 @@ bool decode(std::span<const unsigned char> bytes, fipImage& picture, std::string
     if (refusal.empty())
         refusal = decodeInChild(bytes, header.format, memoryBudget, picture);
     return refusal.empty();
+}
+
+void decodeMany(std::span<Job> jobs, unsigned long long memoryBudget) {
+    std::vector<Job*> accepted;
+    std::vector<FREE_IMAGE_FORMAT> formats;
+    for (Job& job : jobs) {
+        job.picture->clear();
+        const QXPictureHeader::Header header = QXPictureHeader::read(job.bytes);
+        job.refusal = header.refusal;
+        if (job.refusal.empty()) {
+            accepted.push_back(&job);
+            formats.push_back(header.format);
+        }
+    }
+    if (!accepted.empty())
+        decoderProcess().decodeMany(accepted, formats, memoryBudget);
 }
 
 } // namespace QXPictureDecoder

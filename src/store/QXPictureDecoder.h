@@ -25,4 +25,16 @@ constexpr int kTimeLimitSeconds = 5;
 bool decode(std::span<const unsigned char> bytes, fipImage& picture, std::string& refusal,
             unsigned long long memoryBudget = kMemoryBudget);
 
+// One picture of many: what it is made from, where its pixels go, and why not (empty
+// when decoded).
+struct Job {
+    std::span<const unsigned char> bytes;
+    fipImage* picture = nullptr;
+    std::string refusal;
+};
+
+// Decodes many pictures as decode does, several in flight at once, so a whole keyboard
+// of key pictures costs little more than the decoding itself.
+void decodeMany(std::span<Job> jobs, unsigned long long memoryBudget = kMemoryBudget);
+
 } // namespace QXPictureDecoder

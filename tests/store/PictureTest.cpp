@@ -248,6 +248,53 @@ TEST(QXPicture, ADecoderThatOutgrowsItsBudgetIsStoppedAndThePictureRefused) {
     EXPECT_EQ(picture.getBitsPerPixel(), 32u) << "16-bit colour with alpha becomes 8-bit RGBA";
 }
 
+// Many pictures in flight at once: each answer lands on its own picture, a refusal
+// stays with its picture, and after a picture that brought the decoder down the rest are
+// still decoded.
+TEST(QXPicture, PicturesDecodedTogetherEachGetTheirOwnPixelsWhateverHappensBetween) {
+    auto encode = [](fipImage& picture) {
+        fipMemoryIO memory;
+        EXPECT_TRUE(picture.saveToMemory(FIF_PNG, memory));
+        BYTE* data = nullptr;
+        DWORD size = 0;
+        memory.acquire(&data, &size);
+        return std::string(reinterpret_cast<const char*>(data), size);
+    };
+    std::vector<std::string> files;
+    for (int i = 0; i < 40; ++i) {
+        fipImage key(FIT_BITMAP, 48, 48, 24);
+        for (unsigned y = 0; y < 48; ++y)
+            std::fill_n(key.getScanLine(y), 48 * 3, BYTE(i * 5));
+        files.push_back(encode(key));
+    }
+    fipImage wide(FIT_RGBA16, 2000, 2000, 64);
+    const std::string bomb = encode(wide);
+    const std::string truncated = files[0].substr(0, files[0].size() / 2);
+    files[7] = "not a picture at all";
+    files[12] = truncated;
+    files[20] = bomb;
+
+    std::vector<fipImage> pictures(files.size());
+    std::vector<QXPictureDecoder::Job> jobs;
+    for (size_t i = 0; i < files.size(); ++i)
+        jobs.push_back({{reinterpret_cast<const unsigned char*>(files[i].data()), files[i].size()}, &pictures[i], {}});
+    QXPictureDecoder::decodeMany(jobs, 8ULL << 20);
+
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (i == 7 || i == 12 || i == 20) {
+            EXPECT_FALSE(jobs[i].refusal.empty()) << i;
+            EXPECT_FALSE(pictures[i].isValid()) << i;
+            continue;
+        }
+        ASSERT_TRUE(jobs[i].refusal.empty()) << i << ": " << jobs[i].refusal;
+        ASSERT_EQ(pictures[i].getWidth(), 48u) << i;
+        RGBQUAD pixel{};
+        pictures[i].getPixelColor(10, 10, &pixel);
+        EXPECT_EQ(pixel.rgbRed, BYTE(i * 5)) << "picture " << i << " got another's pixels";
+    }
+    EXPECT_NE(jobs[20].refusal.find("more than 8 MiB"), std::string::npos) << jobs[20].refusal;
+}
+
 // Every kind of picture FreeImage reads reaches a key as 8-bit colour laid over the key's
 // black background: what a transparent pixel stores never shows.
 template <typename Pixel>
