@@ -142,4 +142,31 @@ void BM_DecodeKeyPicture(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeKeyPicture)->Unit(benchmark::kMillisecond);
 
+// A whole keyboard of key pictures read together, as showing a newly selected layer does.
+void BM_DecodeKeyboardOfPictures(benchmark::State& state) {
+    const fs::path folder = fs::temp_directory_path() / "qx-bench-keys";
+    fs::create_directories(folder);
+    std::vector<QXPtr<QXImage>> images;
+    for (int key = 0; key < 113; ++key) {
+        fipImage picture(FIT_BITMAP, 48, 48, 24);
+        for (unsigned y = 0; y < 48; ++y)
+            for (unsigned x = 0; x < 48; ++x)
+                picture.getScanLine(y)[x * 3] = BYTE(x * 5 + key);
+        const fs::path file = folder / (std::to_string(key) + ".png");
+        picture.save(file.c_str());
+        images.push_back(QXImage::fromFile(file));
+    }
+    std::vector<QXImage*> pointers;
+    for (const QXPtr<QXImage>& image : images)
+        pointers.push_back(image.get());
+    for (auto _ : state) {
+        for (QXImage* image : pointers)
+            image->unload();
+        QXImage::loadSources(pointers);
+        benchmark::DoNotOptimize(pointers.back()->isLoaded());
+    }
+    fs::remove_all(folder);
+}
+BENCHMARK(BM_DecodeKeyboardOfPictures)->Unit(benchmark::kMillisecond);
+
 BENCHMARK_MAIN();

@@ -2,10 +2,17 @@
 // until the keyboard has every key, and what qxcfg costs while nothing happens.
 #include "QXBenchKeyboard.h"
 #include "QXBenchProfile.h"
+#include "app/CQXCfgDlg.h"
 #include "app/QXMainController.h"
+#include "editor/CQXLayersTreeCtrl.h"
+#include "editor/CQXLayersView.h"
+#include "platform/QXMessages.h"
 #include "platform/QXDispatch.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <ctime>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <csignal>
@@ -47,6 +54,91 @@ void BM_StartUpToKeyboardPushed(benchmark::State& st) {
     }
 }
 BENCHMARK(BM_StartUpToKeyboardPushed)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The editor over the 200-layer profile, with the keyboard connected.
+struct OpenProgram {
+    OpenProgram() {
+        QXDispatch::setCurrent(&dispatch);
+        QXProfileFolders folders = bigProfile().folders;
+        folders.program = QX_PROGRAM_DIR;
+        controller = std::make_unique<QXMainController>(QXMainController::Setup{
+            folders, QXDeviceDiscovery::createVirtualBackend(keyboard.folder()), {}});
+        controller->loadProfile();
+        controller->connectKeyboard();
+    }
+    ~OpenProgram() {
+        delete controller->mainWindow();
+        controller->shutdown();
+        controller.reset();
+        QXDispatch::setCurrent(nullptr);
+    }
+    CQXCfgDlg* window() const { return static_cast<CQXCfgDlg*>(controller->mainWindow()); }
+    // Runs the event loop until the keyboard view has painted more than `count` times.
+    void paintedBeyond(unsigned long count) const {
+        while (window()->keyboardView()->paintCount() <= count)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+
+    QXBenchKeyboard keyboard;
+    QXDispatch dispatch;
+    std::unique_ptr<QXMainController> controller;
+};
+
+// From the tray icon's click (2042) to the editor's first painted keyboard view.
+void BM_OpenEditorOn200Layers(benchmark::State& st) {
+    OpenProgram program;
+    for (auto _ : st) {
+        program.dispatch.Send(QXM_SHOW_MAIN_WINDOW);
+        program.paintedBeyond(0);
+        st.PauseTiming();
+        delete program.window();
+        QApplication::processEvents();
+        st.ResumeTiming();
+    }
+    st.counters["budget_ms"] = 150;
+}
+BENCHMARK(BM_OpenEditorOn200Layers)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// From selecting another layer in the tree (2034) to the keyboard view repainted with it.
+void BM_SwitchSelectedLayer(benchmark::State& st) {
+    OpenProgram program;
+    program.dispatch.Send(QXM_SHOW_MAIN_WINDOW);
+    program.paintedBeyond(0);
+    CQXLayersTreeCtrl* tree = program.window()->tree();
+    const QXItemList& layers = program.controller->tree().userLayers()->children();
+    size_t next = 0;
+    for (auto _ : st) {
+        const unsigned long painted = program.window()->keyboardView()->paintCount();
+        tree->selectItem(layers[next++ % layers.size()]);
+        program.paintedBeyond(painted);
+    }
+    st.counters["budget_ms"] = 16;
+}
+BENCHMARK(BM_SwitchSelectedLayer)->Unit(benchmark::kMillisecond);
+
+double processorSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// The editor open on the 200-layer profile and left alone for 10 s.
+void BM_UntouchedEditorFor10Seconds(benchmark::State& st) {
+    OpenProgram program;
+    program.dispatch.Send(QXM_SHOW_MAIN_WINDOW);
+    program.paintedBeyond(0);
+    QApplication::processEvents();
+    for (auto _ : st) {
+        const unsigned long painted = program.window()->keyboardView()->paintCount();
+        const double before = processorSeconds();
+        QEventLoop loop;
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        loop.exec();
+        st.counters["repaints"] = static_cast<double>(program.window()->keyboardView()->paintCount() - painted);
+        st.counters["cpu_ms"] = (processorSeconds() - before) * 1000.0;
+    }
+}
+BENCHMARK(BM_UntouchedEditorFor10Seconds)->Iterations(1)->Unit(benchmark::kSecond);
 
 pid_t spawn(std::vector<std::string> args) {
     const pid_t pid = ::fork();
