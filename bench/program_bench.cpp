@@ -1,5 +1,6 @@
 // The tray program as a whole: start-up of the main controller with a 200-layer profile
-// until the keyboard has every key, and what qxcfg costs while nothing happens.
+// until the keyboard has every key, the editor opened and switched over that profile, and
+// what qxcfg costs while nothing happens.
 #include "QXBenchKeyboard.h"
 #include "QXBenchProfile.h"
 #include "app/CQXCfgDlg.h"
