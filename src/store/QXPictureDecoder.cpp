@@ -55,6 +55,15 @@ bool writeAll(int fd, const void* data, size_t size) {
 bool readAll(int fd, void* data, size_t size, Clock::time_point deadline) {
     auto* p = static_cast<char*>(data);
     while (size > 0) {
+        // What has arrived is taken at once; only an empty socket is waited on.
+        const ssize_t got = ::recv(fd, p, size, MSG_DONTWAIT);
+        if (got > 0) {
+            p += got;
+            size -= static_cast<size_t>(got);
+            continue;
+        }
+        if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            return false;
         int timeout = -1; // no deadline: wait as long as it takes
         if (deadline != Clock::time_point::max()) {
             const auto left =
@@ -101,6 +110,15 @@ struct Request {
 };
 
 constexpr uint64_t kMaxRequestBytes = uint64_t(64) << 20;
+
+// A request and its picture in one write (a key picture is a few kilobytes).
+bool sendRequest(int fd, const Request& request, std::span<const unsigned char> bytes) {
+    std::vector<unsigned char> message(sizeof request + bytes.size());
+    std::memcpy(message.data(), &request, sizeof request);
+    if (!bytes.empty())
+        std::memcpy(message.data() + sizeof request, bytes.data(), bytes.size());
+    return writeAll(fd, message.data(), message.size());
+}
 
 // The decoder process: one picture at a time, each under its own address-space budget,
 // until the program closes its end (or goes).
@@ -194,7 +212,7 @@ public:
                     continue;
                 }
                 const Request request{static_cast<uint32_t>(formats[next]), 0, budget, job.bytes.size()};
-                if (!writeAll(m_fd, &request, sizeof request) || !writeAll(m_fd, job.bytes.data(), job.bytes.size())) {
+                if (!sendRequest(m_fd, request, job.bytes)) {
                     broken = true;
                     break;
                 }
@@ -248,8 +266,7 @@ private:
         for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
             if (m_pid < 0 && !start())
                 return "no process for the decoder";
-            sent = writeAll(m_fd, &request, sizeof request) &&
-                   writeAll(m_fd, bytes.data(), bytes.size());
+            sent = sendRequest(m_fd, request, bytes);
             if (!sent)
                 stop();
         }
