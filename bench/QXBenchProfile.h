@@ -18,13 +18,6 @@ namespace qxbench {
 namespace fs = std::filesystem;
 constexpr int kLayers = 200;
 
-inline std::vector<std::u16string> keyNames() {
-    std::vector<std::u16string> names;
-    for (const QXKeyRecord& key : QXKeyTable::keys())
-        names.emplace_back(key.name);
-    return names;
-}
-
 inline std::u16string number(int n) {
     std::string s = std::to_string(n);
     return std::u16string(s.begin(), s.end());
@@ -65,7 +58,7 @@ struct BigProfile {
                 button->addChild(u"ActionCode", number(key.actionCode));
             }
         }
-        QXProfile(folders, keyNames()).save(*root);
+        QXProfile(folders, QXKeyTable::names()).save(*root);
     }
     ~BigProfile() { fs::remove_all(folder); }
 

@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 struct Editor {
     Editor()
         : folder(::mkdtemp(pattern.data())),
-          profile({folder / "profile", folder / "tmp", fs::path(QX_PROGRAM_DIR)}, keyNames()) {
+          profile({folder / "profile", folder / "tmp", fs::path(QX_PROGRAM_DIR)}, QXKeyTable::names()) {
         fs::create_directories(folder / "tmp");
         tree.ensureFixedItems(profile);
         controller = std::make_unique<QXLayersController>(tree, dispatch);
@@ -38,12 +38,6 @@ struct Editor {
         view.reset();
         controller.reset();
         fs::remove_all(folder);
-    }
-    static std::vector<std::u16string> keyNames() {
-        std::vector<std::u16string> names;
-        for (const QXKeyRecord& key : QXKeyTable::keys())
-            names.emplace_back(key.name);
-        return names;
     }
 
     std::string pattern = (fs::temp_directory_path() / "qxbench-editor-XXXXXX").string();

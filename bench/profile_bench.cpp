@@ -22,7 +22,7 @@ namespace {
 using namespace qxbench;
 
 void BM_LoadProfile(benchmark::State& state) {
-    QXProfile profile(bigProfile().folders, keyNames());
+    QXProfile profile(bigProfile().folders, QXKeyTable::names());
     for (auto _ : state) {
         QXPropertyNode::Ptr root = profile.load();
         benchmark::DoNotOptimize(root);
@@ -32,7 +32,7 @@ void BM_LoadProfile(benchmark::State& state) {
 BENCHMARK(BM_LoadProfile)->Unit(benchmark::kMillisecond);
 
 void BM_SaveProfile(benchmark::State& state) {
-    QXProfile profile(bigProfile().folders, keyNames());
+    QXProfile profile(bigProfile().folders, QXKeyTable::names());
     QXPropertyNode::Ptr root = profile.load();
     for (auto _ : state)
         benchmark::DoNotOptimize(profile.save(*root));
@@ -43,7 +43,7 @@ BENCHMARK(BM_SaveProfile)->Unit(benchmark::kMillisecond);
 // The start-up read into the layer model: 200 layers, every button with its picture
 // referenced. No picture may be decoded before a key shows it.
 void BM_LoadLayerTree(benchmark::State& state) {
-    QXProfile profile(bigProfile().folders, keyNames());
+    QXProfile profile(bigProfile().folders, QXKeyTable::names());
     unsigned long long decoded = 0;
     for (auto _ : state) {
         const auto before = QXImage::decodeCount();
@@ -61,7 +61,7 @@ BENCHMARK(BM_LoadLayerTree)->Unit(benchmark::kMillisecond);
 // The picture of one layer on the whole keyboard: the template and 113 key pictures
 // decoded from their files.
 void BM_ComposeLayoutPicture(benchmark::State& state) {
-    QXProfile profile(bigProfile().folders, keyNames());
+    QXProfile profile(bigProfile().folders, QXKeyTable::names());
     QXPropertyNode::Ptr root = profile.load();
     QXLayerTree tree;
     tree.loadFrom(*root->findChild(u"Layers"));

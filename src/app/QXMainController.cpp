@@ -23,13 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::u16string> keyNames() {
-    std::vector<std::u16string> names;
-    for (const QXKeyRecord& key : QXKeyTable::keys())
-        names.emplace_back(key.name);
-    return names;
-}
-
 // QX_PLUGIN_PATH: more plug-in folders, separated by colons, read after the program's own
 // (for plug-ins being developed and for tests).
 std::vector<fs::path> pluginPathFromEnvironment() {
@@ -60,7 +53,7 @@ QXMainController::QXMainController()
 
 QXMainController::QXMainController(Setup setup)
     : m_setup(std::move(setup)), m_applications(QXSysApplicationsController::instance()),
-      m_state(&m_applications), m_profile(m_setup.folders, keyNames()),
+      m_state(&m_applications), m_profile(m_setup.folders, QXKeyTable::names()),
       m_idle(std::make_unique<QXX11Idle>()) {
     QXSystemState::setCurrent(&m_state);
     QXPluginInstanceFactory::setCurrent(&m_factory);

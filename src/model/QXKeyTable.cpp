@@ -530,3 +530,11 @@ std::span<const unsigned char> QXKeyTable::verbIcon(uint8_t code) {
         return {};
     return {resource->data, resource->size};
 }
+
+std::vector<std::u16string> QXKeyTable::names() {
+    std::vector<std::u16string> names;
+    names.reserve(keyCount());
+    for (const QXKeyRecord& key : keys())
+        names.emplace_back(key.name);
+    return names;
+}

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 #include <string_view>
 
 // One physical key of the keyboard. The table of these is compiled in and never changes;
@@ -74,6 +75,8 @@ public:
 
     // All records in key-index order.
     static std::span<const QXKeyRecord> keys();
+    // The keys' names in key-index order: what a profile's button entries are named by.
+    static std::vector<std::u16string> names();
     // The record of a key; index must be below keyCount().
     static const QXKeyRecord& key(size_t index);
     static const QXKeyGeometry& geometry(size_t index);

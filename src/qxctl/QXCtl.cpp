@@ -50,13 +50,6 @@ constexpr const char* kUsage =
     "                             DIR/Tessera: the pictures with no modifier held (normal)\n"
     "                             and with Shift held (shift), and the code table\n";
 
-std::vector<std::u16string> keyNames() {
-    std::vector<std::u16string> names;
-    for (const QXKeyRecord& key : QXKeyTable::keys())
-        names.emplace_back(key.name);
-    return names;
-}
-
 std::string hex(unsigned value, int width) {
     std::ostringstream s;
     s << "0x" << std::uppercase << std::hex << std::setw(width) << std::setfill('0') << value;
@@ -98,7 +91,7 @@ QXProfileFolders folders(const std::string& profileDir) {
 // The profile as the program holds it between start-up and exit.
 class Session {
 public:
-    explicit Session(const std::string& profileDir) : m_profile(folders(profileDir), keyNames()) {
+    explicit Session(const std::string& profileDir) : m_profile(folders(profileDir), QXKeyTable::names()) {
         QXPropertyNode::Ptr root = m_profile.load();
         m_root = root;
         m_tree.loadFrom(*root->findChild(u"Layers"));

@@ -54,13 +54,6 @@ std::string solid(uint16_t colour) {
     return bytes;
 }
 
-std::vector<std::u16string> keyNames() {
-    std::vector<std::u16string> names;
-    for (const QXKeyRecord& key : QXKeyTable::keys())
-        names.emplace_back(key.name);
-    return names;
-}
-
 // What a file dialog was asked for, and the file the "user" picks in it.
 struct DialogLog {
     QString title;
@@ -362,7 +355,7 @@ TEST_F(MainWindowTest, AUserBuildsLayersWithPicturesAndViewsAndTheKeyboardAndThe
     delete window;
     m_main->shutdown();
     m_main.reset();
-    QXProfile profile(folders(), keyNames());
+    QXProfile profile(folders(), QXKeyTable::names());
     const QXPropertyNode::Ptr root = profile.load();
     QXLayerTree tree;
     tree.loadFrom(*root->findChild(u"Layers"));

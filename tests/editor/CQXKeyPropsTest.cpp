@@ -46,13 +46,6 @@ namespace {
 
 constexpr size_t kEscape = 0, kQ = 42, kA = 64;
 
-std::vector<std::u16string> keyNames() {
-    std::vector<std::u16string> names;
-    for (const QXKeyRecord& key : QXKeyTable::keys())
-        names.emplace_back(key.name);
-    return names;
-}
-
 QRgb centreOf(const QXImage& image) {
     RGBQUAD c{};
     image.getPixelColor(24, 24, &c);
@@ -78,7 +71,7 @@ protected:
     }
 
     KeyPropsTest()
-        : m_profile({m_dir / "profile", m_dir / "tmp", fs::path(QX_PROGRAM_DIR)}, keyNames()) {
+        : m_profile({m_dir / "profile", m_dir / "tmp", fs::path(QX_PROGRAM_DIR)}, QXKeyTable::names()) {
         fs::create_directories(m_dir / "tmp");
         QXPluginInstanceFactory::setCurrent(&m_factory);
         QXPropertyNode plugins;

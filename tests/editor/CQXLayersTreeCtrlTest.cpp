@@ -26,13 +26,6 @@ namespace {
 
 constexpr size_t kEscape = 0, kF1 = 1, kF3 = 3;
 
-std::vector<std::u16string> keyNames() {
-    std::vector<std::u16string> names;
-    for (const QXKeyRecord& key : QXKeyTable::keys())
-        names.emplace_back(key.name);
-    return names;
-}
-
 QXPtr<QXImage> solid(BYTE r, BYTE g, BYTE b) {
     auto image = makeQX<QXImage>(fipImage(FIT_BITMAP, 48, 48, 24));
     RGBQUAD c{b, g, r, 0};
@@ -76,7 +69,7 @@ protected:
     }
 
     LayersTreeTest()
-        : m_profile({m_dir / "profile", m_dir / "tmp", fs::path(QX_PROGRAM_DIR)}, keyNames()) {
+        : m_profile({m_dir / "profile", m_dir / "tmp", fs::path(QX_PROGRAM_DIR)}, QXKeyTable::names()) {
         fs::create_directories(m_dir / "tmp");
         load(m_tree);
         m_controller = std::make_unique<QXLayersController>(m_tree, m_dispatch);

@@ -17,13 +17,6 @@ namespace {
 
 constexpr size_t kEscape = 0, kF1 = 1, kCapsLock = 63;
 
-std::vector<std::u16string> keyNames() {
-    std::vector<std::u16string> names;
-    for (const QXKeyRecord& key : QXKeyTable::keys())
-        names.emplace_back(key.name);
-    return names;
-}
-
 QXPtr<QXImage> solid(unsigned r, unsigned g, unsigned b, unsigned size = 48) {
     auto image = makeQX<QXImage>(fipImage(FIT_BITMAP, size, size, 24));
     RGBQUAD c{static_cast<BYTE>(b), static_cast<BYTE>(g), static_cast<BYTE>(r), 0};
@@ -42,9 +35,9 @@ RGBQUAD pixel(const fipImage& image, int x, int topY) {
 // A profile folder, and a program folder holding small button sets to seed from.
 class TreeTest : public ::testing::Test {
 protected:
-    TreeTest() : m_profile({m_dir / "profile", m_dir / "tmp", m_dir / "program"}, keyNames()) {
+    TreeTest() : m_profile({m_dir / "profile", m_dir / "tmp", m_dir / "program"}, QXKeyTable::names()) {
         fs::create_directories(m_dir / "tmp");
-        QXProfile seeder({m_dir / "x", m_dir / "tmp", m_dir / "program"}, keyNames());
+        QXProfile seeder({m_dir / "x", m_dir / "tmp", m_dir / "program"}, QXKeyTable::names());
 
         QXPropertyNode defaults(u"default_buttons");
         defaults.addChild(u"DisplayName", u"Default buttons");
