@@ -1,0 +1,19 @@
+#pragma once
+
+#include "controls/CTesDialog.h"
+
+class CHotkeyControl;
+class IHotkeyPluginViewProps;
+
+// The page of "hotkey.action": the capture field; each captured combination is stored.
+class CHotkeyPropertiesFrame : public CTesDialog {
+    Q_OBJECT
+public:
+    CHotkeyPropertiesFrame(IHotkeyPluginViewProps* props, QWidget* parent);
+
+protected:
+    int OnInitDialog() override;
+
+private:
+    CHotkeyControl* m_field;
+};

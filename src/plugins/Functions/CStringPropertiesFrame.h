@@ -1,0 +1,19 @@
+#pragma once
+
+#include "controls/CTesDialog.h"
+
+class IStringPluginViewProps;
+class QLineEdit;
+
+// The page of "string.action": the text to type, stored at every change.
+class CStringPropertiesFrame : public CTesDialog {
+    Q_OBJECT
+public:
+    CStringPropertiesFrame(IStringPluginViewProps* props, QWidget* parent);
+
+protected:
+    int OnInitDialog() override;
+
+private:
+    QLineEdit* m_edit;
+};
