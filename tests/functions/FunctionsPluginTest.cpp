@@ -1,0 +1,227 @@
+// The Functions plug-in's text picture, pages, drops and hot-key text, through the built
+// library's exports under Qt's offscreen platform.
+
+#include "FunctionsLibrary.h"
+#include "KitTestContext.h"
+#include "QXHotkeyText.h"
+#include "controls/CTesSliderCtrl.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTest>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+using kittest::KitTestContext;
+
+void ensureApplication() {
+    if (!QCoreApplication::instance()) {
+        static int argc = 1;
+        static char name[] = "functions_tests";
+        static char* argv[] = {name, nullptr};
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        new QApplication(argc, argv); // kept to the end
+    }
+}
+
+struct Rgb {
+    int r, g, b;
+};
+
+// The key picture of a fresh "drawstring.view" with the given properties, once activated.
+class Picture {
+public:
+    explicit Picture(std::initializer_list<std::pair<const char16_t*, const char16_t*>> props) {
+        ensureApplication();
+        for (auto [name, value] : props)
+            m_context.SetProperty(name, value);
+        IQXViewPluginInstance* view = functionstest::createView()(u"drawstring.view", &m_context);
+        EXPECT_NE(view, nullptr);
+        if (!view)
+            return;
+        view->Activate();
+        view->Release();
+    }
+
+    // Top-down coordinates; the surface stores rows bottom-up in blue-green-red order.
+    Rgb at(int x, int y) {
+        const unsigned char* p = m_context.bits() + (47 - y) * 144 + x * 3;
+        return {p[2], p[1], p[0]};
+    }
+    // The rows and columns holding pixels unlike the corner's: left, top, right, bottom.
+    QRect ink() {
+        Rgb bg = at(0, 0);
+        QRect box;
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 48; ++x) {
+                Rgb c = at(x, y);
+                if (std::abs(c.r - bg.r) + std::abs(c.g - bg.g) + std::abs(c.b - bg.b) > 60)
+                    box = box.united(QRect(x, y, 1, 1));
+            }
+        return box;
+    }
+    bool same(Picture& other) {
+        return std::equal(m_context.bits(), m_context.bits() + 48 * 144, other.m_context.bits());
+    }
+    int updates() const { return m_context.updateCount(); }
+
+private:
+    KitTestContext m_context;
+};
+
+TEST(FunctionsTextPicture, FreshViewShowsSampleTextWhiteOnBlackCentred) {
+    Picture picture({});
+    EXPECT_EQ(picture.updates(), 1) << "Activate publishes the picture";
+    Rgb corner = picture.at(0, 0);
+    EXPECT_EQ(corner.r + corner.g + corner.b, 0) << "black background";
+    QRect ink = picture.ink();
+    ASSERT_FALSE(ink.isEmpty()) << "no text drawn";
+    int brightest = 0;
+    for (int y = ink.top(); y <= ink.bottom(); ++y)
+        for (int x = ink.left(); x <= ink.right(); ++x) {
+            Rgb c = picture.at(x, y);
+            brightest = std::max(brightest, c.r + c.g + c.b);
+            EXPECT_TRUE(c.r == c.g && c.g == c.b) << "grey levels only (white text, smoothed)";
+        }
+    EXPECT_GE(brightest, 3 * 250) << "white text";
+    EXPECT_LE(std::abs(ink.left() - (47 - ink.right())), 3) << "centred across";
+    EXPECT_LE(std::abs(ink.top() - (47 - ink.bottom())), 3) << "centred top to bottom";
+    EXPECT_GT(ink.height(), 16) << "\"Sample text\" at 8 points wraps into two lines";
+}
+
+TEST(FunctionsTextPicture, SizeBelowFourIsEightPointsAndPointsAreAt96Dpi) {
+    Picture eight({{u"Size", u"8"}});
+    Picture three({{u"Size", u"3"}});
+    Picture four({{u"Size", u"4"}});
+    Picture garbage({{u"Size", u"big"}});
+    EXPECT_TRUE(three.same(eight)) << "3 points draws at 8";
+    EXPECT_TRUE(garbage.same(eight)) << "a size that is no number draws at 8";
+    EXPECT_FALSE(four.same(eight)) << "4 points is a size of its own";
+    EXPECT_LT(four.ink().height(), eight.ink().height());
+
+    // 36 points on a 96 DPI surface is a 48-pixel em: a capital H is about 35 pixels tall.
+    Picture big({{u"String", u"H"}, {u"Size", u"36"}});
+    EXPECT_NEAR(big.ink().height(), 35, 3);
+}
+
+TEST(FunctionsTextPicture, ColoursAreWindowsColourValues) {
+    Picture red({{u"Color", u"0"}, {u"BkColor", u"255"}, {u"String", u"W"}, {u"Size", u"30"}});
+    Rgb corner = red.at(0, 0);
+    EXPECT_EQ(corner.r, 255) << "0x0000FF is red";
+    EXPECT_EQ(corner.g + corner.b, 0);
+    QRect ink = red.ink();
+    ASSERT_FALSE(ink.isEmpty());
+    bool black = false;
+    for (int y = ink.top(); y <= ink.bottom(); ++y)
+        for (int x = ink.left(); x <= ink.right(); ++x) {
+            Rgb c = red.at(x, y);
+            black |= c.r == 0 && c.g == 0 && c.b == 0;
+        }
+    EXPECT_TRUE(black) << "colour 0 with a background is black text, not white";
+}
+
+TEST(FunctionsPages, TextPicturePageStoresEachChangeAndRedraws) {
+    ensureApplication();
+    KitTestContext context;
+    IQXViewPluginInstance* view = functionstest::createView()(u"drawstring.view", &context);
+    ASSERT_NE(view, nullptr);
+    view->Activate();
+    QWidget parent;
+    IQXPluginGUIController* gui = view->GetGUIController();
+    ASSERT_NE(gui, nullptr);
+    QPointer<QWidget> page = static_cast<QWidget*>(gui->CreateGUI(&parent));
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->parentWidget(), &parent);
+
+    auto* slider = page->findChild<CTesSliderCtrl*>(QStringLiteral("1027"));
+    ASSERT_NE(slider, nullptr);
+    EXPECT_EQ(slider->minimum(), 4);
+    EXPECT_EQ(slider->maximum(), 72);
+    EXPECT_EQ(slider->GetNumTics(), 35u) << "a tick every 2 points";
+    EXPECT_EQ(slider->value(), 8) << "an empty size shows as 8";
+    int before = context.updateCount();
+    slider->setValue(20);
+    EXPECT_EQ(context.property(u"Size"), u"20");
+    EXPECT_GT(context.updateCount(), before) << "the key is redrawn at once";
+
+    auto* text = page->findChild<QLineEdit*>(QStringLiteral("1025"));
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->maxLength(), 255);
+    QTest::keyClicks(text, QStringLiteral("Hi"));
+    EXPECT_EQ(context.property(u"String"), u"Hi");
+
+    EXPECT_EQ(gui->DestroyGUI(), 1);
+    EXPECT_TRUE(page.isNull());
+    view->Release();
+    EXPECT_EQ(context.destroyedCount(), 1);
+}
+
+TEST(FunctionsPages, HotkeyFieldCapturesTheCombinationAndStoresIt) {
+    ensureApplication();
+    KitTestContext context;
+    context.SetProperty(u"Hotkey", u"12:112");
+    IQXActionPluginInstance* action = functionstest::createAction()(u"hotkey.action", &context);
+    ASSERT_NE(action, nullptr);
+    QWidget parent;
+    QPointer<QWidget> page =
+        static_cast<QWidget*>(action->GetGUIController()->CreateGUI(&parent));
+    ASSERT_TRUE(page);
+    auto* field = page->findChild<QLineEdit*>(QStringLiteral("1040"));
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->text(), QStringLiteral("Win+Shift+F1"));
+
+    QTest::keyPress(field, Qt::Key_Control, Qt::ControlModifier);
+    QTest::keyRelease(field, Qt::Key_Control, Qt::NoModifier);
+    EXPECT_EQ(field->text(), QString()) << "a modifier let go without a key is forgotten";
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(field->text(), QStringLiteral("Ctrl+Alt+A"));
+    EXPECT_EQ(context.property(u"Hotkey"), u"3:65");
+    action->Release(); // with the page still open: it goes with the instance
+    EXPECT_TRUE(page.isNull());
+}
+
+TEST(FunctionsExecute, OfThreeDroppedFilesTheFirstIsKept) {
+    ensureApplication();
+    KitTestContext context;
+    IQXActionPluginInstance* action = functionstest::createAction()(u"execute.action", &context);
+    ASSERT_NE(action, nullptr);
+    QWidget parent;
+    QPointer<QWidget> page =
+        static_cast<QWidget*>(action->GetGUIController()->CreateGUI(&parent));
+    IQXPluginDropTarget* target = action->GetDropTarget();
+    ASSERT_NE(target, nullptr);
+    ASSERT_NE(target->AcceptFiles(3), 0);
+    // As the program drops: file after file while the target asks for more.
+    int taken = 0;
+    for (const char16_t* path : {u"/tmp/one.txt", u"/tmp/two.txt", u"/tmp/three.txt"}) {
+        ++taken;
+        if (!target->DropFile(path))
+            break;
+    }
+    EXPECT_EQ(taken, 1);
+    EXPECT_EQ(context.property(u"Path"), u"/tmp/one.txt");
+    auto* field = page->findChild<QLineEdit*>(QStringLiteral("1011"));
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->text(), QStringLiteral("/tmp/one.txt")) << "the page shows the drop";
+    action->Release();
+}
+
+TEST(FunctionsHotkeyText, DisplayTextAndStoredForm) {
+    using QXHotkeyText::displayText;
+    using QXHotkeyText::parse;
+    EXPECT_EQ(displayText(parse(u"3:65")), "Ctrl+Alt+A");
+    EXPECT_EQ(displayText(parse(u"12:112")), "Win+Shift+F1");
+    EXPECT_EQ(displayText(parse(u"15:5")), "Win+Ctrl+Alt+Shift+#05");
+    EXPECT_EQ(displayText(parse(u"0:103")), "Num 7");
+    EXPECT_EQ(displayText(parse(u"2:0")), "Ctrl+");
+    EXPECT_EQ(parse(u"365"), (QXHotkeyText::Hotkey{})) << "no colon: no hot-key";
+    EXPECT_EQ(parse(u"00000000003:65"), (QXHotkeyText::Hotkey{}))
+        << "the colon must be among the first ten characters";
+    EXPECT_EQ(parse(u"x:65"), (QXHotkeyText::Hotkey{0, 65})) << "no number reads as 0";
+    EXPECT_EQ(QXHotkeyText::format({3, 65}), u"3:65");
+}
+
+} // namespace
