@@ -166,8 +166,7 @@ TEST(FunctionsPages, HotkeyFieldCapturesTheCombinationAndStoresIt) {
     IQXActionPluginInstance* action = functionstest::createAction()(u"hotkey.action", &context);
     ASSERT_NE(action, nullptr);
     QWidget parent;
-    QPointer<QWidget> page =
-        static_cast<QWidget*>(action->GetGUIController()->CreateGUI(&parent));
+    QPointer<QWidget> page = static_cast<QWidget*>(action->GetGUIController()->CreateGUI(&parent));
     ASSERT_TRUE(page);
     auto* field = page->findChild<QLineEdit*>(QStringLiteral("1040"));
     ASSERT_NE(field, nullptr);
@@ -189,8 +188,7 @@ TEST(FunctionsExecute, OfThreeDroppedFilesTheFirstIsKept) {
     IQXActionPluginInstance* action = functionstest::createAction()(u"execute.action", &context);
     ASSERT_NE(action, nullptr);
     QWidget parent;
-    QPointer<QWidget> page =
-        static_cast<QWidget*>(action->GetGUIController()->CreateGUI(&parent));
+    QPointer<QWidget> page = static_cast<QWidget*>(action->GetGUIController()->CreateGUI(&parent));
     IQXPluginDropTarget* target = action->GetDropTarget();
     ASSERT_NE(target, nullptr);
     ASSERT_NE(target->AcceptFiles(3), 0);

@@ -11,7 +11,6 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
-
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -241,15 +240,16 @@ TEST_F(FunctionsOnX, HotkeySendsModifiersInOrderAndGivesBackAHeldShift) {
 
     press(u"hotkey.action", u"Hotkey", u"3:65");
     EXPECT_EQ(keys.mark(m_display),
-              (RawKeys::Events{{alt, true}, {ctrl, true}, {a, true}, {a, false}, {ctrl, false},
-                               {alt, false}}));
+              (RawKeys::Events{
+                  {alt, true}, {ctrl, true}, {a, true}, {a, false}, {ctrl, false}, {alt, false}}));
 
     XTestFakeKeyEvent(m_display, shift, True, CurrentTime);
     keys.mark(m_display);
     press(u"hotkey.action", u"Hotkey", u"2:67");
-    EXPECT_EQ(keys.mark(m_display),
-              (RawKeys::Events{{shift, false}, {ctrl, true}, {c, true}, {c, false}, {ctrl, false},
-                               {shift, true}}));
+    EXPECT_EQ(
+        keys.mark(m_display),
+        (RawKeys::Events{
+            {shift, false}, {ctrl, true}, {c, true}, {c, false}, {ctrl, false}, {shift, true}}));
     char held[32] = {};
     XQueryKeymap(m_display, held);
     EXPECT_TRUE(held[shift / 8] & (1 << (shift % 8))) << "Shift is held again afterwards";

@@ -8,8 +8,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
-CExecutePropertiesFrame::CExecutePropertiesFrame(IExecutePluginViewProps* props,
-                                                 QWidget* parent)
+CExecutePropertiesFrame::CExecutePropertiesFrame(IExecutePluginViewProps* props, QWidget* parent)
     : CTesDialog(103, parent, 0), m_props(props),
       m_label(new QLabel(QStringLiteral("File or URL"), this)), m_edit(new QLineEdit(this)),
       m_browse(new QPushButton(QStringLiteral("Browse..."), this)) {

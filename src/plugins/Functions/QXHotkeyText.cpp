@@ -13,17 +13,16 @@ struct Name {
 
 // Searched in this order; the numeric-pad digits and the function keys are ranges below.
 constexpr Name kNamesBefore[] = {
-    {33, "PgUp"}, {34, "PgDown"}, {35, "End"}, {36, "Home"}, {37, "Left"},
+    {33, "PgUp"}, {34, "PgDown"}, {35, "End"},  {36, "Home"},   {37, "Left"},
     {38, "Up"},   {39, "Right"},  {40, "Down"}, {41, "Select"},
 };
 constexpr Name kNamesAfter[] = {
-    {8, "Back"},         {9, "Tab"},           {12, "Clear"},    {13, "Enter"},
-    {19, "Pause"},       {20, "Caps Lock"},    {27, "Esc"},      {32, "Space"},
-    {42, "Print"},       {43, "Execute"},      {44, "PrnSrn"},   {45, "Ins"},
-    {46, "Del"},         {47, "Help"},         {91, "LWin"},     {92, "RWin"},
-    {93, "Apps"},        {106, "Num *"},       {107, "Num +"},   {109, "Num -"},
-    {110, "Num ."},      {111, "Num /"},       {144, "Num Lock"}, {145, "Scroll Lock"},
-    {229, "Process"},    {248, "Excel"},       {250, "Play"},    {251, "Zoom"},
+    {8, "Back"},       {9, "Tab"},     {12, "Clear"},     {13, "Enter"},        {19, "Pause"},
+    {20, "Caps Lock"}, {27, "Esc"},    {32, "Space"},     {42, "Print"},        {43, "Execute"},
+    {44, "PrnSrn"},    {45, "Ins"},    {46, "Del"},       {47, "Help"},         {91, "LWin"},
+    {92, "RWin"},      {93, "Apps"},   {106, "Num *"},    {107, "Num +"},       {109, "Num -"},
+    {110, "Num ."},    {111, "Num /"}, {144, "Num Lock"}, {145, "Scroll Lock"}, {229, "Process"},
+    {248, "Excel"},    {250, "Play"},  {251, "Zoom"},
 };
 
 // What the punctuation keys type on a US keyboard, by virtual key (0xBA...0xC0, 0xDB...0xDE).
@@ -31,19 +30,32 @@ char usCharacter(uint32_t vk) {
     if ((vk >= 'A' && vk <= 'Z') || (vk >= '0' && vk <= '9'))
         return static_cast<char>(vk);
     switch (vk) {
-    case 0xBA: return ';';
-    case 0xBB: return '=';
-    case 0xBC: return ',';
-    case 0xBD: return '-';
-    case 0xBE: return '.';
-    case 0xBF: return '/';
-    case 0xC0: return '`';
-    case 0xDB: return '[';
-    case 0xDC: return '\\';
-    case 0xDD: return ']';
-    case 0xDE: return '\'';
-    case 0xE2: return '\\';
-    default: return 0;
+    case 0xBA:
+        return ';';
+    case 0xBB:
+        return '=';
+    case 0xBC:
+        return ',';
+    case 0xBD:
+        return '-';
+    case 0xBE:
+        return '.';
+    case 0xBF:
+        return '/';
+    case 0xC0:
+        return '`';
+    case 0xDB:
+        return '[';
+    case 0xDC:
+        return '\\';
+    case 0xDD:
+        return ']';
+    case 0xDE:
+        return '\'';
+    case 0xE2:
+        return '\\';
+    default:
+        return 0;
     }
 }
 

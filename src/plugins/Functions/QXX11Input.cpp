@@ -9,7 +9,6 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-
 #include <chrono>
 #include <map>
 #include <memory>
@@ -59,11 +58,16 @@ DisplayPtr openDisplay(const char* what) {
 KeySym keysymOf(char32_t c) {
     switch (c) {
     case U'\n':
-    case U'\r': return XK_Return;
-    case U'\t': return XK_Tab;
-    case U'\b': return XK_BackSpace;
-    case 0x1B: return XK_Escape;
-    default: break;
+    case U'\r':
+        return XK_Return;
+    case U'\t':
+        return XK_Tab;
+    case U'\b':
+        return XK_BackSpace;
+    case 0x1B:
+        return XK_Escape;
+    default:
+        break;
     }
     if ((c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0xFF))
         return c; // Latin-1 keysyms are the code points themselves
@@ -98,8 +102,8 @@ class KeyboardMap {
 public:
     explicit KeyboardMap(Display* display) : m_display(display) {
         XDisplayKeycodes(display, &m_min, &m_max);
-        KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(m_min),
-                                           m_max - m_min + 1, &m_perCode);
+        KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(m_min), m_max - m_min + 1,
+                                           &m_perCode);
         if (syms) {
             m_syms.assign(syms, syms + (m_max - m_min + 1) * m_perCode);
             XFree(syms);
