@@ -5,13 +5,19 @@
 #include "KitTestContext.h"
 #include "QXHotkeyText.h"
 #include "controls/CTesSliderCtrl.h"
+#include "support/QXTestSupport.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFontInfo>
+#include <QImage>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPointer>
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace {
 
@@ -63,6 +69,16 @@ public:
             }
         return box;
     }
+    // The picture top-down, as people see it on the key.
+    QImage image() {
+        QImage image(48, 48, QImage::Format_RGB32);
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 48; ++x) {
+                Rgb c = at(x, y);
+                image.setPixel(x, y, qRgb(c.r, c.g, c.b));
+            }
+        return image;
+    }
     bool same(Picture& other) {
         return std::equal(m_context.bits(), m_context.bits() + 48 * 144, other.m_context.bits());
     }
@@ -90,6 +106,8 @@ TEST(FunctionsTextPicture, FreshViewShowsSampleTextWhiteOnBlackCentred) {
     EXPECT_LE(std::abs(ink.left() - (47 - ink.right())), 3) << "centred across";
     EXPECT_LE(std::abs(ink.top() - (47 - ink.bottom())), 3) << "centred top to bottom";
     EXPECT_GT(ink.height(), 16) << "\"Sample text\" at 8 points wraps into two lines";
+    Picture longWord({{u"String", u"Abcdefghijklmnop"}});
+    EXPECT_GT(longWord.ink().height(), 16) << "a word wider than the key breaks inside";
 }
 
 TEST(FunctionsTextPicture, SizeBelowFourIsEightPointsAndPointsAreAt96Dpi) {
@@ -205,6 +223,56 @@ TEST(FunctionsExecute, OfThreeDroppedFilesTheFirstIsKept) {
     ASSERT_NE(field, nullptr);
     EXPECT_EQ(field->text(), QStringLiteral("/tmp/one.txt")) << "the page shows the drop";
     action->Release();
+}
+
+// The picture for people (docs/screenshots/functions-text-keys.png): text keys as the plug-in
+// draws them, twice their size, above the text picture page. Into the sources only when
+// QX_UPDATE_SCREENSHOTS (or QX_SCREENSHOTS) is set, otherwise into a scratch folder.
+TEST(FunctionsPages, TextKeysAndTheirPageForPeople) {
+    ensureApplication();
+    std::vector<QImage> keys;
+    keys.push_back(Picture({}).image());
+    keys.push_back(Picture({{u"String", u"Copy"}, {u"Size", u"11"}, {u"Bold", u"1"}}).image());
+    keys.push_back(
+        Picture({{u"String", u"Ctrl+Alt+A"}, {u"Color", u"65535"}, {u"BkColor", u"8388608"}})
+            .image());
+    keys.push_back(Picture({{u"String", u"\u00DF"},
+                            {u"Size", u"28"},
+                            {u"Italic", u"1"},
+                            {u"Color", u"0"},
+                            {u"BkColor", u"255"}})
+                       .image());
+    KitTestContext context;
+    IQXViewPluginInstance* view = functionstest::createView()(u"drawstring.view", &context);
+    ASSERT_NE(view, nullptr);
+    QWidget parent;
+    parent.resize(300, 196);
+    auto* page = static_cast<QWidget*>(view->GetGUIController()->CreateGUI(&parent));
+    ASSERT_NE(page, nullptr);
+    QImage pageImage = page->grab().toImage();
+
+    QImage shot(std::max(pageImage.width(), 8 + 104 * 4), 112 + pageImage.height(),
+                QImage::Format_RGB32);
+    shot.fill(QColor(64, 64, 64));
+    {
+        QPainter painter(&shot);
+        for (size_t i = 0; i < keys.size(); ++i)
+            painter.drawImage(QRect(8 + 104 * static_cast<int>(i), 8, 96, 96), keys[i]);
+        painter.drawImage(0, 112, pageImage);
+    }
+    view->Release();
+
+    bool forPeople = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS") ||
+                     qEnvironmentVariableIsSet("QX_SCREENSHOTS");
+    qxtest::TempDir scratch;
+    QString folder = forPeople ? QStringLiteral(QX_SOURCE_DIR "/docs/screenshots")
+                               : QString::fromStdString(scratch.path().string());
+    QDir().mkpath(folder);
+    EXPECT_TRUE(shot.save(folder + QStringLiteral("/functions-text-keys.png")));
+    // Which family the unknown default "Tahoma" fell back to, for the record.
+    QFont fallback(QStringLiteral("sans-serif"));
+    fallback.setStyleHint(QFont::SansSerif);
+    RecordProperty("sans_serif_family", QFontInfo(fallback).family().toStdString());
 }
 
 TEST(FunctionsHotkeyText, DisplayTextAndStoredForm) {

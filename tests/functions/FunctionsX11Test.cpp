@@ -30,15 +30,19 @@ class EventReader {
 public:
     explicit EventReader(const std::string& display) : m_display(XOpenDisplay(display.c_str())) {}
     virtual ~EventReader() {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
+        stop();
         if (m_display)
             XCloseDisplay(m_display);
     }
     Display* display() const { return m_display; }
 
 protected:
+    // Every derived class stops the thread in its destructor: the thread uses its members.
+    void stop() {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
     void start(std::function<void(XEvent&)> handle) {
         m_thread = std::thread([this, handle = std::move(handle)] {
             pollfd fd{ConnectionNumber(m_display), POLLIN, 0};
@@ -92,6 +96,7 @@ public:
             }
         });
     }
+    ~TextWindow() override { stop(); }
     std::u32string text() {
         std::lock_guard lock(m_mutex);
         return m_text;
@@ -131,6 +136,7 @@ public:
             XFreeEventData(display(), &e.xcookie);
         });
     }
+    ~RawKeys() override { stop(); }
     bool ok() const { return m_ok; }
 
     // The events since the last mark: sends the marker key from a connection of its own and
@@ -167,6 +173,7 @@ std::vector<KeySym> keyboardMapping(Display* d) {
 class FunctionsOnX : public testing::Test {
 protected:
     static void SetUpTestSuite() {
+        XInitThreads(); // the readers' connections live on threads of their own
         if (QXXvfb::available())
             s_xvfb = new QXXvfb({.layouts = "us,de"});
     }

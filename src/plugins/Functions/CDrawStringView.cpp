@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QPainter>
+#include <QTextOption>
 
 namespace {
 
@@ -60,7 +61,10 @@ void CDrawStringView::paint(const DrawStringSettings& settings, QPainter& painte
     painter.setPen(fromColorref(color));
     painter.setFont(pictureFont(settings, *painter.device()));
     QString text = settings.text.isEmpty() ? QStringLiteral("Sample text") : settings.text;
-    painter.drawText(rect, Qt::AlignCenter | Qt::TextWordWrap, text);
+    // Lines break between words, and inside a word too long for the key.
+    QTextOption layout(Qt::AlignCenter);
+    layout.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    painter.drawText(QRectF(rect), text, layout);
 }
 
 void CDrawStringView::draw() {
