@@ -16,7 +16,10 @@
 #include <QPointer>
 #include <QTest>
 #include <QWidget>
+#include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -273,6 +276,43 @@ TEST(FunctionsPages, TextKeysAndTheirPageForPeople) {
     QFont fallback(QStringLiteral("sans-serif"));
     fallback.setStyleHint(QFont::SansSerif);
     RecordProperty("sans_serif_family", QFontInfo(fallback).family().toStdString());
+}
+
+// Zombie children of this process: an opener that nobody waited for.
+int zombieChildren() {
+    int zombies = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string stat = qxtest::readFile(entry.path() / "stat");
+        size_t end = stat.rfind(')');
+        if (end == std::string::npos)
+            continue;
+        char state = 0;
+        int parent = 0;
+        if (std::sscanf(stat.c_str() + end + 1, " %c %d", &state, &parent) == 2 &&
+            parent == ::getpid() && state == 'Z')
+            ++zombies;
+    }
+    return zombies;
+}
+
+TEST(FunctionsExecute, PressOpensThePathWithTheDesktopsOpenerAndLeavesNoZombie) {
+    ensureApplication();
+    qxtest::TempDir dir;
+    qxtest::writeFile(dir / "xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.got.tmp\"\n"
+                                        "mv \"$0.got.tmp\" \"$0.got\"\n");
+    std::filesystem::permissions(dir / "xdg-open", std::filesystem::perms::owner_all);
+    qxtest::ScopedEnv path("PATH", dir.path().string() + ":" + qgetenv("PATH").toStdString());
+    KitTestContext context;
+    context.SetProperty(u"Path", u"/tmp/a file.txt");
+    IQXActionPluginInstance* action = functionstest::createAction()(u"execute.action", &context);
+    ASSERT_NE(action, nullptr);
+    action->KeyDown();
+    action->KeyUp();
+    action->Release();
+    ASSERT_TRUE(qxtest::waitFor([&] { return std::filesystem::exists(dir / "xdg-open.got"); }))
+        << "the opener was never started";
+    EXPECT_EQ(qxtest::readFile(dir / "xdg-open.got"), "/tmp/a file.txt");
+    EXPECT_EQ(zombieChildren(), 0);
 }
 
 TEST(FunctionsHotkeyText, DisplayTextAndStoredForm) {

@@ -112,7 +112,8 @@ public:
         XkbGetState(display, XkbUseCoreKbd, &state);
         m_group = state.group;
         m_shift = XKeysymToKeycode(display, XK_Shift_L);
-        for (int code = m_min; code <= m_max; ++code)
+        // Borrowed from the top down: the lowest keycodes are the ones programs special-case.
+        for (int code = m_max; code >= m_min; --code)
             if (isEmpty(code))
                 m_spare.push_back(static_cast<KeyCode>(code));
     }
