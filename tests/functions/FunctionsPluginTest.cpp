@@ -199,6 +199,9 @@ TEST(FunctionsPages, HotkeyFieldCapturesTheCombinationAndStoresIt) {
     QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier);
     EXPECT_EQ(field->text(), QStringLiteral("Ctrl+Alt+A"));
     EXPECT_EQ(context.property(u"Hotkey"), u"3:65");
+    QTest::keyClick(field, Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_EQ(field->text(), QStringLiteral("Shift+Tab")) << "Tab is captured, not a focus move";
+    EXPECT_EQ(context.property(u"Hotkey"), u"4:9");
     action->Release(); // with the page still open: it goes with the instance
     EXPECT_TRUE(page.isNull());
 }

@@ -21,6 +21,7 @@ uint32_t virtualKeyFromQt(int key) {
     case Qt::Key_Backspace:
         return 8;
     case Qt::Key_Tab:
+    case Qt::Key_Backtab:
         return 9;
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -70,6 +71,19 @@ uint32_t virtualKeyFromQt(int key) {
 
 CHotkeyControl::CHotkeyControl(QWidget* parent) : QLineEdit(parent) {
     setContextMenuPolicy(Qt::NoContextMenu);
+    setAttribute(Qt::WA_InputMethodEnabled, false); // no composed text in the field
+}
+
+bool CHotkeyControl::event(QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride) {
+        event->accept();
+        return true;
+    }
+    if (event->type() == QEvent::KeyPress) {
+        keyPressEvent(static_cast<QKeyEvent*>(event));
+        return true;
+    }
+    return QLineEdit::event(event);
 }
 
 uint32_t CHotkeyControl::virtualKeyOf(const QKeyEvent& event) {

@@ -23,6 +23,9 @@ signals:
     void hotkeyChanged();
 
 protected:
+    // Every key comes to the field: Tab does not move the focus, and no shortcut of the
+    // window around it fires while the field has the focus.
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
