@@ -173,6 +173,8 @@ TEST(FunctionsPages, TextPicturePageStoresEachChangeAndRedraws) {
     EXPECT_EQ(text->maxLength(), 255);
     QTest::keyClicks(text, QStringLiteral("Hi"));
     EXPECT_EQ(context.property(u"String"), u"Hi");
+    QTest::keyClick(text, Qt::Key_Escape);
+    EXPECT_FALSE(page->isHidden()) << "Escape belongs to the editor, it does not close the page";
 
     EXPECT_EQ(gui->DestroyGUI(), 1);
     EXPECT_TRUE(page.isNull());

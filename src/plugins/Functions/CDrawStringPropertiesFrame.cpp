@@ -30,13 +30,12 @@ uint32_t toColorref(const QColor& color) {
 
 CDrawStringPropertiesFrame::CDrawStringPropertiesFrame(IDrawStringPluginViewProps* props,
                                                        QWidget* parent)
-    : CTesDialog(104, parent, 0), m_props(props), m_text(new QLineEdit(this)),
+    : CFunctionsPage(104, parent), m_props(props), m_text(new QLineEdit(this)),
       m_font(new QComboBox(this)), m_size(new CTesSliderCtrl(this)), m_sizeNumber(new QLabel(this)),
       m_bold(new QCheckBox(QStringLiteral("Bold"), this)),
       m_italic(new QCheckBox(QStringLiteral("Italic"), this)),
       m_color(new QPushButton(QStringLiteral("Color"), this)),
       m_bkColor(new QPushButton(QStringLiteral("Background"), this)) {
-    setWindowFlags(Qt::Widget);
     resize(300, 196);
     DrawStringSettings settings = props->settings();
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controls/CTesDialog.h"
+#include "CFunctionsPage.h"
 
 #include <cstdint>
 
@@ -14,7 +14,7 @@ class QPushButton;
 
 // The page of "drawstring.view": text, font, size, bold, italic and the two colours; every
 // change is stored at once and redraws the key.
-class CDrawStringPropertiesFrame : public CTesDialog {
+class CDrawStringPropertiesFrame : public CFunctionsPage {
     Q_OBJECT
 public:
     CDrawStringPropertiesFrame(IDrawStringPluginViewProps* props, QWidget* parent);

@@ -9,10 +9,9 @@
 #include <QSignalBlocker>
 
 CExecutePropertiesFrame::CExecutePropertiesFrame(IExecutePluginViewProps* props, QWidget* parent)
-    : CTesDialog(103, parent, 0), m_props(props),
+    : CFunctionsPage(103, parent), m_props(props),
       m_label(new QLabel(QStringLiteral("File or URL"), this)), m_edit(new QLineEdit(this)),
       m_browse(new QPushButton(QStringLiteral("Browse..."), this)) {
-    setWindowFlags(Qt::Widget);
     resize(300, 64);
     m_label->setObjectName(QStringLiteral("1010"));
     m_label->setGeometry(8, 8, 200, 16);

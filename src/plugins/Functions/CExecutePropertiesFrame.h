@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controls/CTesDialog.h"
+#include "CFunctionsPage.h"
 
 class IExecutePluginViewProps;
 class QLabel;
@@ -9,7 +9,7 @@ class QPushButton;
 
 // The page of "execute.action": the file or address to open, typed in, chosen with the
 // system's open-file dialog or dropped on the key.
-class CExecutePropertiesFrame : public CTesDialog {
+class CExecutePropertiesFrame : public CFunctionsPage {
     Q_OBJECT
 public:
     CExecutePropertiesFrame(IExecutePluginViewProps* props, QWidget* parent);

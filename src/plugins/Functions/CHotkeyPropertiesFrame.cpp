@@ -5,8 +5,7 @@
 #include "QXHotkeyText.h"
 
 CHotkeyPropertiesFrame::CHotkeyPropertiesFrame(IHotkeyPluginViewProps* props, QWidget* parent)
-    : CTesDialog(105, parent, 0), m_field(new CHotkeyControl(this)) {
-    setWindowFlags(Qt::Widget);
+    : CFunctionsPage(105, parent), m_field(new CHotkeyControl(this)) {
     resize(300, 40);
     m_field->setObjectName(QStringLiteral("1040"));
     m_field->setAccessibleName(QStringLiteral("Hot-key"));

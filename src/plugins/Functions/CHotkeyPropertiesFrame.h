@@ -1,12 +1,12 @@
 #pragma once
 
-#include "controls/CTesDialog.h"
+#include "CFunctionsPage.h"
 
 class CHotkeyControl;
 class IHotkeyPluginViewProps;
 
 // The page of "hotkey.action": the capture field; each captured combination is stored.
-class CHotkeyPropertiesFrame : public CTesDialog {
+class CHotkeyPropertiesFrame : public CFunctionsPage {
     Q_OBJECT
 public:
     CHotkeyPropertiesFrame(IHotkeyPluginViewProps* props, QWidget* parent);

@@ -5,8 +5,7 @@
 #include <QLineEdit>
 
 CStringPropertiesFrame::CStringPropertiesFrame(IStringPluginViewProps* props, QWidget* parent)
-    : CTesDialog(102, parent, 0), m_edit(new QLineEdit(this)) {
-    setWindowFlags(Qt::Widget);
+    : CFunctionsPage(102, parent), m_edit(new QLineEdit(this)) {
     resize(300, 40);
     m_edit->setObjectName(QStringLiteral("1001"));
     m_edit->setAccessibleName(QStringLiteral("Text to type"));

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "controls/CTesDialog.h"
+#include "CFunctionsPage.h"
 
 class IStringPluginViewProps;
 class QLineEdit;
 
 // The page of "string.action": the text to type, stored at every change.
-class CStringPropertiesFrame : public CTesDialog {
+class CStringPropertiesFrame : public CFunctionsPage {
     Q_OBJECT
 public:
     CStringPropertiesFrame(IStringPluginViewProps* props, QWidget* parent);
