@@ -283,6 +283,29 @@ TEST(FunctionsPages, TextKeysAndTheirPageForPeople) {
     RecordProperty("sans_serif_family", QFontInfo(fallback).family().toStdString());
 }
 
+TEST(FunctionsActions, WithoutAnXServerAKeyPressSaysWhyInTheLog) {
+    ensureApplication();
+    static QStringList seen;
+    seen.clear();
+    QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& where, const QString& text) {
+            if (type == QtWarningMsg)
+                seen << QString::fromLatin1(where.category) + QStringLiteral(": ") + text;
+        });
+    {
+        qxtest::ScopedEnv noDisplay("DISPLAY", "");
+        KitTestContext context;
+        context.SetProperty(u"String", u"ab");
+        IQXActionPluginInstance* action = functionstest::createAction()(u"string.action", &context);
+        ASSERT_NE(action, nullptr);
+        action->KeyDown();
+        action->Release();
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(seen, QStringList(QStringLiteral(
+                        "qx.pluginhost: Typing a text: no X display to send keys to")));
+}
+
 // Zombie children of this process: an opener that nobody waited for.
 int zombieChildren() {
     int zombies = 0;
