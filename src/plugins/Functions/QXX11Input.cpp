@@ -274,15 +274,12 @@ bool sendHotkey(uint32_t modifiers, uint32_t virtualKey) {
     // A key held on another keyboard stays down whatever XTest sends: only what really went
     // up is pressed again at the end.
     XQueryKeymap(d, keys);
-    uint32_t released = 0;
-    std::map<uint32_t, uint32_t> releasedKey; // hot-key bit -> the virtual key let go
+    std::map<uint32_t, std::vector<uint32_t>> released; // hot-key bit -> the keys let go
     for (const ModifierKeys& kind : releaseOrder)
         for (uint32_t vk : held)
             if ((vk == kind.left || vk == kind.right) &&
-                !isDown(keys, QXKeyCodes::xKeycodeFromVirtualKey(vk)) && !(released & kind.bit)) {
-                released |= kind.bit;
-                releasedKey[kind.bit] = vk;
-            }
+                !isDown(keys, QXKeyCodes::xKeycodeFromVirtualKey(vk)))
+                released[kind.bit].push_back(vk);
 
     for (const ModifierKeys& kind : releaseOrder)
         if (modifiers & kind.bit)
@@ -297,8 +294,8 @@ bool sendHotkey(uint32_t modifiers, uint32_t virtualKey) {
     XSync(d, False);
     std::this_thread::sleep_for(kHotkeyPause);
     for (const ModifierKeys& kind : {kWinKeys, kAltKeys, kCtrlKeys, kShiftKeys})
-        if (released & kind.bit)
-            fake(d, releasedKey[kind.bit], true);
+        for (uint32_t vk : released[kind.bit])
+            fake(d, vk, true);
     XSync(d, False);
     return true;
 }
