@@ -234,9 +234,16 @@ TEST_F(FunctionsOnX, TypesTextIntoAWindowIncludingACharacterTheLayoutLacks) {
     EXPECT_EQ(keyboardMapping(m_display), before) << "the borrowed keycode is emptied again";
 
     press(u"string.action", nullptr, nullptr);
+    XkbLockModifiers(m_display, XkbUseCoreKbd, LockMask, LockMask);
+    XSync(m_display, False);
+    press(u"string.action", u"String", u"aB");
+    XkbLockModifiers(m_display, XkbUseCoreKbd, LockMask, 0);
+    XSync(m_display, False);
+    EXPECT_TRUE(qxtest::waitFor([&] { return window.text().size() >= 7; }));
+    EXPECT_EQ(window.text(), U"aB\u00DFx\u00DFaB") << "Caps Lock on types the same text";
     press(u"string.action", u"String", u"!");
-    EXPECT_TRUE(qxtest::waitFor([&] { return window.text().size() >= 6; }));
-    EXPECT_EQ(window.text(), U"aB\u00DFx\u00DF!") << "an empty text types nothing";
+    EXPECT_TRUE(qxtest::waitFor([&] { return window.text().size() >= 8; }));
+    EXPECT_EQ(window.text(), U"aB\u00DFx\u00DFaB!") << "an empty text types nothing";
 }
 
 TEST_F(FunctionsOnX, HotkeySendsModifiersInOrderAndGivesBackAHeldShift) {

@@ -7,6 +7,7 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <chrono>
@@ -111,6 +112,7 @@ public:
         XkbStateRec state{};
         XkbGetState(display, XkbUseCoreKbd, &state);
         m_group = state.group;
+        m_capsLock = state.locked_mods & LockMask;
         m_shift = XKeysymToKeycode(display, XK_Shift_L);
         // Borrowed from the top down: the lowest keycodes are the ones programs special-case.
         for (int code = m_max; code >= m_min; --code)
@@ -125,7 +127,7 @@ public:
                     sym) {
                     if (level == 1 && !m_shift)
                         continue;
-                    stroke = {static_cast<KeyCode>(code), level == 1};
+                    stroke = {static_cast<KeyCode>(code), (level == 1) != flipsCase(sym)};
                     return true;
                 }
         return false;
@@ -145,6 +147,15 @@ public:
     }
 
 private:
+    // With Caps Lock on, Shift gives a letter's small form.
+    bool flipsCase(KeySym sym) const {
+        if (!m_capsLock)
+            return false;
+        KeySym lower = NoSymbol, upper = NoSymbol;
+        XConvertCase(sym, &lower, &upper);
+        return lower != upper;
+    }
+
     bool isEmpty(int code) const {
         if (m_syms.empty())
             return false;
@@ -159,6 +170,7 @@ private:
     std::vector<KeySym> m_syms;
     std::vector<KeyCode> m_spare;
     unsigned int m_group = 0;
+    bool m_capsLock = false;
     KeyCode m_shift = 0;
 };
 
