@@ -12,9 +12,10 @@
 namespace QXX11Input {
 
 // Types text as the keyboard would, in order and in one burst: a character of the current
-// layout with its own key (and Shift for its second level), any other on a spare keycode
-// that is given the character's keysym for the burst and emptied again afterwards. UTF-16
-// surrogate pairs type the one character they encode; a lone surrogate types nothing.
+// layout with its own key (and Shift for its second level, or for a letter's small form
+// while Caps Lock is on), any other on a spare keycode that is given the character's keysym
+// for the burst and emptied again afterwards. UTF-16 surrogate pairs type the one character
+// they encode; a lone surrogate types nothing.
 bool typeText(std::u16string_view text);
 
 // Sends a hot-key: releases the modifiers held now, presses the hot-key's modifiers (the
