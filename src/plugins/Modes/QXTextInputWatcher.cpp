@@ -1,0 +1,244 @@
+// AT-SPI and GLib stay in this file: their headers clash with Qt's keywords.
+
+#include "QXTextInputWatcher.h"
+
+#include "platform/QXLog.h"
+
+#include <atspi/atspi.h>
+#include <cstring>
+#include <pthread.h>
+#include <string>
+
+struct QXTextInputWatcher::Loop {
+    QXTextInputWatcher* owner = nullptr;
+    GMainContext* context = nullptr;
+    GMainLoop* loop = nullptr;
+    bool connected = false;
+    AtspiEventListener* listener = nullptr;
+    AtspiAccessible* focused = nullptr; // the editable object holding the focus, referenced
+    GSource* retry = nullptr;           // while not connected: the next attempt, referenced
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kRetryPeriod = std::chrono::minutes(1);
+constexpr const char* kFocusEvent = "object:state-changed:focused";
+constexpr const char* kDeactivateEvent = "window:deactivate";
+
+// When connecting last failed, for the whole process: a watcher started again soon after
+// does not knock on a bus that was not there a moment ago.
+std::mutex g_failureMutex;
+bool g_failed = false;
+Clock::time_point g_lastFailure;
+
+bool mayTry() {
+    std::lock_guard lock(g_failureMutex);
+    return !g_failed || Clock::now() - g_lastFailure >= kRetryPeriod;
+}
+
+// Returns whether this is a new failure after a success (or none yet).
+bool noteFailure(bool failed) {
+    std::lock_guard lock(g_failureMutex);
+    const bool first = failed && !g_failed;
+    g_failed = failed;
+    g_lastFailure = Clock::now();
+    return first;
+}
+
+// The one main context the accessibility library is ever given: it keeps pointing at it
+// between watchers, so it lives as long as the process.
+GMainContext* watcherContext() {
+    static GMainContext* context = g_main_context_new();
+    return context;
+}
+
+bool hasState(AtspiAccessible* accessible, AtspiStateType state) {
+    AtspiStateSet* set = atspi_accessible_get_state_set(accessible);
+    if (!set)
+        return false;
+    const bool result = atspi_state_set_contains(set, state);
+    g_object_unref(set);
+    return result;
+}
+
+bool sameApplication(AtspiAccessible* a, AtspiAccessible* b) {
+    AtspiAccessible* appA = atspi_accessible_get_application(a, nullptr);
+    AtspiAccessible* appB = atspi_accessible_get_application(b, nullptr);
+    const bool same = appA && appA == appB;
+    if (appA)
+        g_object_unref(appA);
+    if (appB)
+        g_object_unref(appB);
+    return same;
+}
+
+void setFocused(QXTextInputWatcher::Loop& loop, AtspiAccessible* accessible) {
+    if (loop.focused)
+        g_object_unref(loop.focused);
+    loop.focused = accessible ? static_cast<AtspiAccessible*>(g_object_ref(accessible)) : nullptr;
+}
+
+} // namespace
+
+// Runs on the watcher's thread, inside its loop.
+class QXTextInputWatcherEvents {
+public:
+    static void onEvent(AtspiEvent* event, void* data) {
+        auto& loop = *static_cast<QXTextInputWatcher::Loop*>(data);
+        if (QXLog::debugEnabled() && event->type)
+            QXLog::debug(QXLog::kPlugins, std::string("Modes: accessibility event ") + event->type +
+                                              " " + std::to_string(event->detail1));
+        if (event->source && event->type) {
+            if (std::strcmp(event->type, kFocusEvent) == 0) {
+                if (event->detail1) {
+                    // Gaining the focus: a text caret is there when the object takes text.
+                    const bool editable = hasState(event->source, ATSPI_STATE_EDITABLE);
+                    setFocused(loop, editable ? event->source : nullptr);
+                    loop.owner->m_textInput = editable;
+                } else if (loop.focused == event->source) {
+                    setFocused(loop, nullptr);
+                    loop.owner->m_textInput = false;
+                }
+            } else if (std::strcmp(event->type, kDeactivateEvent) == 0 && loop.focused &&
+                       sameApplication(loop.focused, event->source)) {
+                // The text field's window is no longer the foreground window.
+                setFocused(loop, nullptr);
+                loop.owner->m_textInput = false;
+            }
+        }
+        g_boxed_free(ATSPI_TYPE_EVENT, event);
+    }
+
+    static bool connect(QXTextInputWatcher::Loop& loop) {
+        if (!mayTry())
+            return false;
+        // Asked first: the library must never be set up without a connection.
+        if (!atspi_get_a11y_bus()) {
+            if (noteFailure(true))
+                QXLog::warning(QXLog::kPlugins,
+                               "Modes: no accessibility bus, so text input is not detected; "
+                               "trying again in a minute");
+            return false;
+        }
+        if (atspi_init() > 1) {
+            atspi_exit();
+            QXLog::warning(QXLog::kPlugins, "Modes: the accessibility bus refused us, so text "
+                                            "input is not detected; trying again in a minute");
+            noteFailure(true);
+            return false;
+        }
+        // The library sets its connection up on the default main context, which the
+        // program's Qt loop runs; it is moved to ours before anything listens. Setting the
+        // default first makes the move happen even when ours is still the recorded one.
+        atspi_set_main_context(g_main_context_default());
+        atspi_set_main_context(loop.context);
+        loop.listener =
+            atspi_event_listener_new(&QXTextInputWatcherEvents::onEvent, &loop, nullptr);
+        GError* error = nullptr;
+        bool registered = atspi_event_listener_register(loop.listener, kFocusEvent, &error);
+        if (registered)
+            atspi_event_listener_register(loop.listener, kDeactivateEvent, nullptr);
+        if (!registered) {
+            QXLog::warning(QXLog::kPlugins,
+                           std::string("Modes: focus events of the accessibility bus are not "
+                                       "available, so text input is not detected: ") +
+                               (error && error->message ? error->message : "no reason given"));
+            if (error)
+                g_error_free(error);
+            disconnect(loop);
+            noteFailure(true);
+            return false;
+        }
+        loop.connected = true;
+        noteFailure(false);
+        return true;
+    }
+
+    static void disconnect(QXTextInputWatcher::Loop& loop) {
+        setFocused(loop, nullptr);
+        if (loop.listener) {
+            atspi_event_listener_deregister(loop.listener, kFocusEvent, nullptr);
+            atspi_event_listener_deregister(loop.listener, kDeactivateEvent, nullptr);
+            g_object_unref(loop.listener);
+            loop.listener = nullptr;
+        }
+        atspi_exit();
+        loop.connected = false;
+    }
+
+    static gboolean retry(void* data) {
+        auto& loop = *static_cast<QXTextInputWatcher::Loop*>(data);
+        return connect(loop) ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
+    }
+
+    static gboolean quit(void* data) {
+        g_main_loop_quit(static_cast<QXTextInputWatcher::Loop*>(data)->loop);
+        return G_SOURCE_REMOVE;
+    }
+};
+
+void QXTextInputWatcher::Start() {
+    if (m_thread.joinable())
+        return;
+    m_stopping = false;
+    m_textInput = false;
+    m_thread = std::thread([this] { Run(); });
+}
+
+void QXTextInputWatcher::Stop() {
+    if (!m_thread.joinable())
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        if (m_loop) {
+            // A source rather than a direct quit: the loop may not have started running yet.
+            GSource* source = g_idle_source_new();
+            g_source_set_callback(source, &QXTextInputWatcherEvents::quit, m_loop, nullptr);
+            g_source_attach(source, m_loop->context);
+            g_source_unref(source);
+        }
+    }
+    m_thread.join();
+    m_textInput = false;
+}
+
+void QXTextInputWatcher::Run() {
+    // Named so that a look at the process shows whether text input is being watched.
+    pthread_setname_np(pthread_self(), "qx-textinput");
+    Loop loop;
+    loop.owner = this;
+    loop.context = watcherContext();
+    g_main_context_push_thread_default(loop.context);
+    loop.loop = g_main_loop_new(loop.context, FALSE);
+
+    if (!QXTextInputWatcherEvents::connect(loop)) {
+        loop.retry = g_timeout_source_new_seconds(
+            static_cast<unsigned>(std::chrono::seconds(kRetryPeriod).count()));
+        g_source_set_callback(loop.retry, &QXTextInputWatcherEvents::retry, &loop, nullptr);
+        g_source_attach(loop.retry, loop.context);
+    }
+    bool run = false;
+    {
+        std::lock_guard lock(m_mutex);
+        run = !m_stopping;
+        if (run)
+            m_loop = &loop;
+    }
+    if (run)
+        g_main_loop_run(loop.loop);
+    {
+        std::lock_guard lock(m_mutex);
+        m_loop = nullptr;
+    }
+    if (loop.connected)
+        QXTextInputWatcherEvents::disconnect(loop);
+    g_main_loop_unref(loop.loop);
+    // The context outlives this run; nothing of the run may stay attached to it.
+    if (loop.retry) {
+        g_source_destroy(loop.retry);
+        g_source_unref(loop.retry);
+    }
+    g_main_context_pop_thread_default(loop.context);
+}
