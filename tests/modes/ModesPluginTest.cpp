@@ -14,18 +14,9 @@
 
 namespace {
 
+using modestest::ensureApplication;
 using modestest::ModesLibrary;
 using modestest::ModesTestContext;
-
-void ensureApplication() {
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "modes_tests";
-        static char* argv[] = {name, nullptr};
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        new QApplication(argc, argv); // kept to the end
-    }
-}
 
 // An instance the test gives back to its library at the end, as the program would.
 template <typename I> struct Made {

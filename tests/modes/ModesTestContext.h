@@ -3,6 +3,7 @@
 #include "pluginhost/QXPluginInterfaces.h"
 #include "support/QXTestSupport.h"
 
+#include <QApplication>
 #include <atomic>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -69,6 +70,17 @@ private:
     std::atomic<int> m_reports{0};
     std::atomic<int> m_destroyed{0};
 };
+
+// A Qt application on the offscreen platform, for the pages, kept to the end.
+inline void ensureApplication() {
+    if (!QCoreApplication::instance()) {
+        static int argc = 1;
+        static char name[] = "modes_tests";
+        static char* argv[] = {name, nullptr};
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // never the developer's desktop
+        new QApplication(argc, argv);
+    }
+}
 
 // The built library, loaded once and kept, as the program keeps its plug-ins.
 struct ModesLibrary {

@@ -7,6 +7,8 @@
 #include "ModesTestContext.h"
 #include "support/QXXvfb.h"
 
+#include <QCheckBox>
+#include <QPointer>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +18,7 @@
 
 namespace {
 
+using modestest::ensureApplication;
 using modestest::ModesLibrary;
 using modestest::ModesTestContext;
 namespace fs = std::filesystem;
@@ -142,6 +145,32 @@ TEST(TextMode, WithoutABusNothingRunsOnceTheLastConditionIsGone) {
         return false;
     })) << "no thread ticks while a text-mode condition lives";
 
+    // Only the exact text "true" means text mode.
+    TextCondition capitalised(u"True");
+    EXPECT_EQ(capitalised.context->active(), 1);
+
+    // The page's check box stores "val" and reports the state it gives at once.
+    ensureApplication();
+    QWidget parent;
+    IQXPluginGUIController* controller = inverted.instance->GetGUIController();
+    ASSERT_NE(controller, nullptr);
+    QPointer<QWidget> page = static_cast<QWidget*>(controller->CreateGUI(&parent));
+    ASSERT_TRUE(page);
+    auto* box = page->findChild<QCheckBox*>(QStringLiteral("textMode"));
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), QStringLiteral("Text input mode"));
+    EXPECT_FALSE(box->isChecked());
+    box->click();
+    EXPECT_EQ(inverted.context->property(u"val"), u"true");
+    EXPECT_EQ(inverted.context->active(), 0) << "text mode now, and nobody types";
+    box->click();
+    EXPECT_EQ(inverted.context->property(u"val"), u"false");
+    EXPECT_EQ(inverted.context->active(), 1);
+    EXPECT_EQ(controller->DestroyGUI(), 1);
+    EXPECT_FALSE(page);
+
+    capitalised.instance->Release();
+    capitalised.instance = nullptr;
     first.reset();
     EXPECT_TRUE(watcherRunning()) << "one condition still lives";
     inverted.instance->Release();
