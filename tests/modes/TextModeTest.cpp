@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QPointer>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -60,6 +61,7 @@ std::map<std::string, ThreadInfo> threads() {
     return result;
 }
 
+// Whether the text-input watcher runs and has joined the bus (or found there is none).
 bool watcherRunning() {
     for (const auto& [id, info] : threads())
         if (info.name == "qx-textinput")
@@ -96,6 +98,7 @@ TEST(TextMode, FollowsTheFocusOfARealTextFieldOverTheAccessibilityBus) {
 
     TextCondition typing(u"true");
     TextCondition notTyping(u"false");
+    ASSERT_TRUE(qxtest::waitFor(watcherRunning));
     EXPECT_EQ(typing.context->active(), 0) << "no text input before anything is focused";
     EXPECT_EQ(notTyping.context->active(), 1);
 
@@ -115,6 +118,29 @@ TEST(TextMode, FollowsTheFocusOfARealTextFieldOverTheAccessibilityBus) {
 
     ::kill(window.pid(), SIGUSR2); // and the text field again
     EXPECT_TRUE(qxtest::waitFor([&] { return typing.context->active() == 1; }));
+
+    // The watcher leaves the bus with the last condition and joins it again with the next.
+    typing.instance->Release();
+    typing.instance = nullptr;
+    notTyping.instance->Release();
+    notTyping.instance = nullptr;
+    EXPECT_FALSE(watcherRunning());
+    TextCondition again(u"true");
+    // The watcher names its thread once it has joined the bus.
+    ASSERT_TRUE(qxtest::waitFor(watcherRunning));
+    // The window learns that somebody listens again a moment after the watcher does, so
+    // the focus goes round until the watcher has seen it come back to the field.
+    auto lastRound = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    EXPECT_TRUE(qxtest::waitFor([&] {
+        if (again.context->active() == 1)
+            return true;
+        if (std::chrono::steady_clock::now() - lastRound >= std::chrono::milliseconds(500)) {
+            lastRound = std::chrono::steady_clock::now();
+            ::kill(window.pid(), SIGUSR1);
+            ::kill(window.pid(), SIGUSR2);
+        }
+        return false;
+    })) << "a watcher started again does not see the focus";
     EXPECT_TRUE(window.running());
 }
 

@@ -81,7 +81,8 @@ void setFocused(QXTextInputWatcher::Loop& loop, AtspiAccessible* accessible) {
 
 } // namespace
 
-// Runs on the watcher's thread, inside its loop.
+// Runs on the watcher's thread. Only one watcher thread runs at a time, so the library's
+// state below needs no lock.
 class QXTextInputWatcherEvents {
 public:
     static void onEvent(AtspiEvent* event, void* data) {
@@ -94,6 +95,10 @@ public:
                 if (event->detail1) {
                     // Gaining the focus: a text caret is there when the object takes text.
                     const bool editable = hasState(event->source, ATSPI_STATE_EDITABLE);
+                    if (QXLog::debugEnabled())
+                        QXLog::debug(QXLog::kPlugins, std::string("Modes: focused object ") +
+                                                          (editable ? "takes" : "takes no") +
+                                                          " text");
                     setFocused(loop, editable ? event->source : nullptr);
                     loop.owner->m_textInput = editable;
                 } else if (loop.focused == event->source) {
@@ -111,28 +116,9 @@ public:
     }
 
     static bool connect(QXTextInputWatcher::Loop& loop) {
-        if (!mayTry())
+        if (!g_libraryReady && !initialiseLibrary(loop))
             return false;
-        // Asked first: the library must never be set up without a connection.
-        if (!atspi_get_a11y_bus()) {
-            if (noteFailure(true))
-                QXLog::warning(QXLog::kPlugins,
-                               "Modes: no accessibility bus, so text input is not detected; "
-                               "trying again in a minute");
-            return false;
-        }
-        if (atspi_init() > 1) {
-            atspi_exit();
-            QXLog::warning(QXLog::kPlugins, "Modes: the accessibility bus refused us, so text "
-                                            "input is not detected; trying again in a minute");
-            noteFailure(true);
-            return false;
-        }
-        // The library sets its connection up on the default main context, which the
-        // program's Qt loop runs; it is moved to ours before anything listens. Setting the
-        // default first makes the move happen even when ours is still the recorded one.
-        atspi_set_main_context(g_main_context_default());
-        atspi_set_main_context(loop.context);
+        addMatches();
         loop.listener =
             atspi_event_listener_new(&QXTextInputWatcherEvents::onEvent, &loop, nullptr);
         GError* error = nullptr;
@@ -155,6 +141,8 @@ public:
         return true;
     }
 
+    // Stops the events; the library stays connected (it cannot be set up a second time in
+    // one process), but without our listeners and matches the bus sends it nothing.
     static void disconnect(QXTextInputWatcher::Loop& loop) {
         setFocused(loop, nullptr);
         if (loop.listener) {
@@ -163,10 +151,74 @@ public:
             g_object_unref(loop.listener);
             loop.listener = nullptr;
         }
-        atspi_exit();
+        removeMatches();
         loop.connected = false;
     }
 
+private:
+    // Once per process, on the watcher's thread.
+    static bool initialiseLibrary(QXTextInputWatcher::Loop& loop) {
+        if (!mayTry())
+            return false;
+        // Asked first: the library is never set up without a connection, as it could not
+        // be set up again.
+        DBusConnection* bus = atspi_get_a11y_bus();
+        if (!bus) {
+            if (noteFailure(true))
+                QXLog::warning(QXLog::kPlugins,
+                               "Modes: no accessibility bus, so text input is not detected; "
+                               "trying again in a minute");
+            return false;
+        }
+        if (atspi_init() > 1) {
+            QXLog::warning(QXLog::kPlugins, "Modes: the accessibility bus went away while we "
+                                            "joined it; text input is not detected");
+            noteFailure(true);
+            return false;
+        }
+        // The library sets its connection up on the default main context, which the
+        // program's Qt loop runs; it is moved to ours before anything listens.
+        atspi_set_main_context(loop.context);
+        g_bus = bus;
+        g_libraryReady = true;
+        return true;
+    }
+
+    // The signals the library asks the bus for when it is set up, taken back while nobody
+    // watches, so that they do not pile up unread.
+    static constexpr const char* kMatches[] = {
+        "type='signal',interface='org.a11y.atspi.Cache',member='AddAccessible'",
+        "type='signal',interface='org.a11y.atspi.Cache',member='RemoveAccessible'",
+        "type='signal',interface='org.a11y.atspi.Event.Object',member='ChildrenChanged'",
+        "type='signal',interface='org.a11y.atspi.Event.Object',member='PropertyChange'",
+        "type='signal',interface='org.a11y.atspi.Event.Object',member='StateChanged'",
+    };
+    static void addMatches() {
+        if (!g_matchesRemoved)
+            return;
+        if (g_bus && dbus_connection_get_is_connected(g_bus))
+            for (const char* match : kMatches) {
+                // With an error to fill the call waits for the bus: the signals flow before
+                // our listener is registered.
+                DBusError error;
+                dbus_error_init(&error);
+                dbus_bus_add_match(g_bus, match, &error);
+                dbus_error_free(&error);
+            }
+        g_matchesRemoved = false;
+    }
+    static void removeMatches() {
+        if (g_bus && dbus_connection_get_is_connected(g_bus))
+            for (const char* match : kMatches)
+                dbus_bus_remove_match(g_bus, match, nullptr);
+        g_matchesRemoved = true;
+    }
+
+    static bool g_libraryReady;
+    static bool g_matchesRemoved;
+    static DBusConnection* g_bus; // the library's connection, asked for once
+
+public:
     static gboolean retry(void* data) {
         auto& loop = *static_cast<QXTextInputWatcher::Loop*>(data);
         return connect(loop) ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
@@ -177,6 +229,10 @@ public:
         return G_SOURCE_REMOVE;
     }
 };
+
+bool QXTextInputWatcherEvents::g_libraryReady = false;
+bool QXTextInputWatcherEvents::g_matchesRemoved = false;
+DBusConnection* QXTextInputWatcherEvents::g_bus = nullptr;
 
 void QXTextInputWatcher::Start() {
     if (m_thread.joinable())
@@ -205,8 +261,6 @@ void QXTextInputWatcher::Stop() {
 }
 
 void QXTextInputWatcher::Run() {
-    // Named so that a look at the process shows whether text input is being watched.
-    pthread_setname_np(pthread_self(), "qx-textinput");
     Loop loop;
     loop.owner = this;
     loop.context = watcherContext();
@@ -219,6 +273,9 @@ void QXTextInputWatcher::Run() {
         g_source_set_callback(loop.retry, &QXTextInputWatcherEvents::retry, &loop, nullptr);
         g_source_attach(loop.retry, loop.context);
     }
+    // Named once it has joined the bus (or found none), so that a look at the process shows
+    // whether text input is being watched.
+    pthread_setname_np(pthread_self(), "qx-textinput");
     bool run = false;
     {
         std::lock_guard lock(m_mutex);
