@@ -5,6 +5,7 @@
 #include "platform/QXLog.h"
 
 #include <atspi/atspi.h>
+#include <chrono>
 #include <cstring>
 #include <pthread.h>
 #include <string>
@@ -126,14 +127,15 @@ public:
         if (registered)
             atspi_event_listener_register(loop.listener, kDeactivateEvent, nullptr);
         if (!registered) {
-            QXLog::warning(QXLog::kPlugins,
-                           std::string("Modes: focus events of the accessibility bus are not "
-                                       "available, so text input is not detected: ") +
-                               (error && error->message ? error->message : "no reason given"));
+            if (noteFailure(true))
+                QXLog::warning(
+                    QXLog::kPlugins,
+                    std::string("Modes: focus events of the accessibility bus are not available, "
+                                "so text input is not detected; trying again in a minute: ") +
+                        (error && error->message ? error->message : "no reason given"));
             if (error)
                 g_error_free(error);
             disconnect(loop);
-            noteFailure(true);
             return false;
         }
         loop.connected = true;

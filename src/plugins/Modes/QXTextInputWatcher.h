@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -13,7 +12,8 @@
 // The events arrive on a thread of the watcher's own, which runs a GLib main loop on a
 // private main context, so neither the program's Qt main loop nor anybody else's GLib
 // loop ever sees the bus. Without an accessibility bus the state stays "no text input"
-// and connecting is tried again at most once a minute.
+// and connecting is tried again at most once a minute. A watcher knows nothing of a focus
+// taken before it started: it starts from "no text input" until the next focus change.
 //
 // Start and Stop on one thread (the GUI thread); TextInput from any thread.
 class QXTextInputWatcher {
@@ -24,9 +24,10 @@ public:
     QXTextInputWatcher& operator=(const QXTextInputWatcher&) = delete;
 
     void Start();
-    // Ends the thread and leaves the bus; the state becomes "no text input".
+    // Ends the thread and takes back everything asked of the bus; the connection itself
+    // stays for the next start, as the library can be set up only once in a process. The
+    // state becomes "no text input".
     void Stop();
-    bool Running() const { return m_thread.joinable(); }
 
     bool TextInput() const { return m_textInput.load(std::memory_order_relaxed); }
 
