@@ -26,6 +26,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kRetryPeriod = std::chrono::minutes(1);
 constexpr const char* kFocusEvent = "object:state-changed:focused";
 constexpr const char* kDeactivateEvent = "window:deactivate";
+// How many objects the look for the focus at start may ask about.
+constexpr int kDiscoveryBudget = 2000;
 
 // When connecting last failed, for the whole process: a watcher started again soon after
 // does not knock on a bus that was not there a moment ago.
@@ -140,7 +142,67 @@ public:
         }
         loop.connected = true;
         noteFailure(false);
+        discoverFocus(loop);
         return true;
+    }
+
+    // What has the focus when the watcher starts, looked up once: the active window of the
+    // desktop's applications and, in it, the focused object among those shown. Bounded, as
+    // every step asks the application over the bus; from then on focus events tell.
+    static void discoverFocus(QXTextInputWatcher::Loop& loop) {
+        AtspiAccessible* desktop = atspi_get_desktop(0);
+        if (!desktop)
+            return;
+        int budget = kDiscoveryBudget;
+        AtspiAccessible* focused = nullptr;
+        const int apps = atspi_accessible_get_child_count(desktop, nullptr);
+        for (int a = 0; a < apps && !focused && budget > 0; ++a) {
+            AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop, a, nullptr);
+            if (!app)
+                continue;
+            const int windows = atspi_accessible_get_child_count(app, nullptr);
+            for (int w = 0; w < windows && !focused && budget > 0; ++w) {
+                AtspiAccessible* window = atspi_accessible_get_child_at_index(app, w, nullptr);
+                if (!window)
+                    continue;
+                --budget;
+                if (hasState(window, ATSPI_STATE_ACTIVE))
+                    focused = findFocused(window, budget);
+                g_object_unref(window);
+            }
+            g_object_unref(app);
+        }
+        g_object_unref(desktop);
+        if (!focused)
+            return;
+        const bool editable = hasState(focused, ATSPI_STATE_EDITABLE);
+        setFocused(loop, editable ? focused : nullptr);
+        loop.owner->m_textInput = editable;
+        g_object_unref(focused);
+    }
+
+    // The focused object in the subtree (referenced), or null; only shown objects are
+    // entered.
+    static AtspiAccessible* findFocused(AtspiAccessible* parent, int& budget) {
+        const int children = atspi_accessible_get_child_count(parent, nullptr);
+        for (int i = 0; i < children && budget > 0; ++i) {
+            AtspiAccessible* child = atspi_accessible_get_child_at_index(parent, i, nullptr);
+            if (!child)
+                continue;
+            --budget;
+            AtspiStateSet* set = atspi_accessible_get_state_set(child);
+            const bool focused = set && atspi_state_set_contains(set, ATSPI_STATE_FOCUSED);
+            const bool showing = set && atspi_state_set_contains(set, ATSPI_STATE_SHOWING);
+            if (set)
+                g_object_unref(set);
+            if (focused)
+                return child;
+            AtspiAccessible* found = showing ? findFocused(child, budget) : nullptr;
+            g_object_unref(child);
+            if (found)
+                return found;
+        }
+        return nullptr;
     }
 
     // Stops the events; the library stays connected (it cannot be set up a second time in
