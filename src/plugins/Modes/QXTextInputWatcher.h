@@ -12,8 +12,8 @@
 // The events arrive on a thread of the watcher's own, which runs a GLib main loop on a
 // private main context, so neither the program's Qt main loop nor anybody else's GLib
 // loop ever sees the bus. Without an accessibility bus the state stays "no text input"
-// and connecting is tried again at most once a minute. A watcher knows nothing of a focus
-// taken before it started: it starts from "no text input" until the next focus change.
+// and connecting is tried again at most once a minute. When it joins the bus, the watcher
+// looks up once what has the focus then (a bounded walk of the active window).
 //
 // Start and Stop on one thread (the GUI thread); TextInput from any thread.
 class QXTextInputWatcher {
