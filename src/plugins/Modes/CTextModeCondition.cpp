@@ -51,11 +51,6 @@ bool CTextModeCondtitionsStore::LastState() {
     return m_detector.lastState;
 }
 
-bool CTextModeCondtitionsStore::Listening() {
-    std::lock_guard lock(m_mutex);
-    return m_listening;
-}
-
 void CTextModeCondtitionsStore::tick() {
     const bool state = m_watcher.TextInput();
     std::lock_guard reporting(m_reportMutex);

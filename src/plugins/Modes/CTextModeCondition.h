@@ -69,7 +69,6 @@ public:
     void Add(CTextModeCondition* condition);
     void Remove(CTextModeCondition* condition);
     bool LastState();
-    bool Listening();
 
     void tick() override;
     // The store lives as long as the library; the working thread never deletes it.
