@@ -102,6 +102,8 @@ TEST(ModesPlugin, TogglePageListsTheLayersHoldingModeConditionsAndStoresTheChoic
     // Identifiers sort the other way round from the names: the list follows identifiers.
     auto numbers = condition(u"mode.condition", u"layer-1", u"Symbols");
     auto letters = condition(u"mode.condition", u"layer-2", u"Numbers");
+    // A layer the program has not named yet is not offered, and "(None)" leaves it alone.
+    auto unnamed = condition(u"mode.condition", u"", u"");
     auto toggle = action(u"toggle.action", u"layer-1");
 
     QWidget parent;
@@ -133,6 +135,7 @@ TEST(ModesPlugin, TogglePageListsTheLayersHoldingModeConditionsAndStoresTheChoic
     toggle.instance->KeyDown();
     EXPECT_EQ(numbers.context->reports(), 0) << "a toggle without a layer does nothing";
     EXPECT_EQ(letters.context->reports(), 0);
+    EXPECT_EQ(unnamed.context->reports(), 0);
 
     EXPECT_EQ(controller->DestroyGUI(), 1);
     EXPECT_FALSE(page);

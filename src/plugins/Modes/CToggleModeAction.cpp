@@ -18,6 +18,9 @@ CToggleModeAction::~CToggleModeAction() {
 }
 
 void CToggleModeAction::KeyDown() {
+    // No layer chosen: nothing, also for the conditions of layers the program has not named.
+    if (m_layerID.empty())
+        return;
     ForEachModeCondition(m_layerID, [](CModeCondition& condition) { condition.ToggleMode(); });
 }
 
@@ -44,7 +47,8 @@ void CToggleModeAction::SetLayerID(const std::u16string& layerID) {
 void CToggleModeAction::FillLayers(std::vector<std::pair<std::u16string, std::u16string>>& layers) {
     layers.clear();
     for (const auto& [layerID, conditions] : ModeRegistry()) {
-        if (conditions.empty())
+        // A layer without an identifier cannot be chosen: "(None)" stands for it.
+        if (conditions.empty() || layerID.empty())
             continue;
         char16_t name[kQXTextCapacity] = {};
         (*conditions.begin())->context()->GetLayerName(name);
@@ -54,9 +58,13 @@ void CToggleModeAction::FillLayers(std::vector<std::pair<std::u16string, std::u1
 }
 
 void CActiveWhenPressModeAction::KeyDown() {
+    if (m_layerID.empty())
+        return;
     ForEachModeCondition(m_layerID, [](CModeCondition& condition) { condition.PressMode(); });
 }
 
 void CActiveWhenPressModeAction::KeyUp() {
+    if (m_layerID.empty())
+        return;
     ForEachModeCondition(m_layerID, [](CModeCondition& condition) { condition.ReleaseMode(); });
 }
