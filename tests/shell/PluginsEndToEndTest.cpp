@@ -1,0 +1,251 @@
+// The shipped Functions and Modes plug-ins end to end: qxcfg, run as its own program on a
+// private X server, drives a virtual keyboard from a profile whose keys show a text, type
+// a text, send a hot-key and toggle a layer; the keys are pressed on the virtual keyboard
+// and what they do is seen by a window of the test and on the keyboard's displays.
+#include "app/QXSingleInstance.h"
+#include "model/QXKeyTable.h"
+#include "model/QXLayerTree.h"
+#include "platform/QXText.h"
+#include "platform/QXWin32.h"
+#include "store/QXProfile.h"
+#include "store/QXPropertyList.h"
+#include "support/QXTestSupport.h"
+#include "support/QXXvfb.h"
+
+#include <QtGlobal>
+#include <gtest/gtest.h>
+// After gtest: Xlib defines None.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using qxtest::ChildProcess;
+using qxtest::waitFor;
+
+namespace {
+
+const std::string kBin = QX_PROGRAM_DIR;
+
+size_t keyNamed(std::u16string_view name) {
+    for (size_t i = 0; i < QXKeyTable::keyCount(); ++i)
+        if (QXKeyTable::key(i).name == name)
+            return i;
+    return QXKeyTable::keyCount();
+}
+
+std::string displayFile(size_t key) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%03d.sys", QXKeyTable::key(key).displayNumber);
+    return name;
+}
+
+// A window of the test with the input focus, noting what it is typed: the text, and each
+// key press with the modifiers held ("Ctrl+Alt+a").
+class TypingWindow {
+public:
+    TypingWindow() : m_display(XOpenDisplay(nullptr)) {
+        if (!m_display)
+            return;
+        m_window = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), 0, 0, 200, 100, 0, 0, 0);
+        XSelectInput(m_display, m_window, KeyPressMask | KeyReleaseMask | FocusChangeMask);
+        XMapRaised(m_display, m_window);
+        XSync(m_display, False);
+        focus();
+    }
+    ~TypingWindow() {
+        if (m_display)
+            XCloseDisplay(m_display);
+    }
+    bool open() const { return m_display; }
+    void focus() {
+        XSetInputFocus(m_display, m_window, RevertToParent, CurrentTime);
+        XSync(m_display, False);
+    }
+    // Takes every event that has arrived.
+    void read() {
+        while (XPending(m_display)) {
+            XEvent event;
+            XNextEvent(m_display, &event);
+            // Keys the typing remaps for a character show that character from here on.
+            if (event.type == MappingNotify)
+                XRefreshKeyboardMapping(&event.xmapping);
+            if (event.type != KeyPress)
+                continue;
+            char text[16] = {};
+            KeySym keysym = NoSymbol;
+            const int n = XLookupString(&event.xkey, text, sizeof text - 1, &keysym, nullptr);
+            const unsigned state = event.xkey.state;
+            if (IsModifierKey(XLookupKeysym(&event.xkey, 0)))
+                continue;
+            if (state & (ControlMask | Mod1Mask)) {
+                std::string chord;
+                if (state & ControlMask)
+                    chord += "Ctrl+";
+                if (state & Mod1Mask)
+                    chord += "Alt+";
+                const char* name = XKeysymToString(XLookupKeysym(&event.xkey, 0));
+                m_chords.push_back(chord + (name ? name : "?"));
+            } else if (keysym == XK_ssharp) {
+                m_text += "ß";
+            } else if (n > 0) {
+                m_text.append(text, static_cast<size_t>(n));
+            }
+        }
+    }
+    const std::string& text() const { return m_text; }
+    const std::vector<std::string>& chords() const { return m_chords; }
+
+private:
+    Display* m_display;
+    Window m_window = 0;
+    std::string m_text;
+    std::vector<std::string> m_chords;
+};
+
+class PluginsEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!qxtest::QXXvfb::available())
+            GTEST_SKIP() << "Xvfb is not installed";
+        qxtest::QXXvfb::Options options;
+        options.layouts = "us";
+        m_server = std::make_unique<qxtest::QXXvfb>(options);
+        ASSERT_TRUE(m_server->error().empty()) << m_server->error();
+        fs::create_directories(m_dir / "run");
+        fs::permissions(m_dir / "run", fs::perms::owner_all);
+    }
+
+    fs::path profile() const { return m_dir / "config" / "TesseraQuadrix"; }
+    fs::path tessera() const { return m_dir / "run" / "TesseraQuadrix-virtual" / "kb" / "disk" / "vTessera"; }
+    std::string display(size_t key) const {
+        return qxtest::readFile(tessera() / "dynamic" / displayFile(key)).substr(0, 4608);
+    }
+    bool press(const char* key) {
+        return qxtest::runProgram({kBin + "/qxvkbd", "press", key, "--name", "kb"}).exitStatus == 0;
+    }
+
+    // The user's layers: one with the plug-ins' keys, and a layer switched by action
+    // that paints F4 red.
+    void writeProfile() {
+        QXProfile store({profile(), m_dir / "tmp", kBin}, QXKeyTable::names());
+        QXLayerTree tree;
+        tree.loadFrom(*store.load()->findChild(u"Layers"));
+        tree.ensureFixedItems(store);
+        auto plugin = [](const char* kind, const char* id, const char* sub, const std::string& properties) {
+            return std::string("<key>") + kind + "</key><dict><key>PluginID</key><string>" + id +
+                   "</string><key>SubPluginID</key><string>" + sub +
+                   "</string><key>PluginProperties</key><dict>" + properties + "</dict></dict>";
+        };
+        const std::string keys =
+            "<plist version=\"1.0\"><dict><key>DisplayName</key><string>Functions</string>"
+            "<key>Buttons</key><dict>"
+            "<key>F1</key><dict>" +
+            plugin("ViewPlugin", "Functions", "drawstring.view",
+                   "<key>String</key><string>Hi</string><key>Size</key><string>14</string>") +
+            plugin("ActionPlugin", "Functions", "string.action", "<key>String</key><string>a\xC3\x9F</string>") +
+            "</dict>"
+            "<key>F2</key><dict>" +
+            plugin("ActionPlugin", "Functions", "hotkey.action", "<key>Hotkey</key><string>3:65</string>") +
+            "</dict>"
+            "<key>F3</key><dict>" +
+            plugin("ActionPlugin", "Modes", "toggle.action", "<key>LayerID</key><string>{switched}</string>") +
+            "</dict></dict></dict></plist>";
+        const std::string switched =
+            "<plist version=\"1.0\"><dict><key>DisplayName</key><string>Switched</string>"
+            "<key>Conditions</key><dict><key>{mode}</key><dict><key>Type</key><string>plugin</string>"
+            "<key>PluginID</key><string>Modes</string><key>SubPluginID</key><string>mode.condition</string>"
+            "</dict></dict>"
+            "<key>Buttons</key><dict><key>F4</key><dict>" +
+            plugin("ViewPlugin", "Functions", "drawstring.view",
+                   "<key>String</key><string> </string><key>BkColor</key><string>255</string>") +
+            "</dict></dict></dict></plist>";
+        auto& items = tree.userLayers()->children();
+        for (const auto& [text, id] : {std::pair{switched, u"{switched}"}, std::pair{keys, u"{functions}"}}) {
+            QXPropertyNode::Ptr node = parsePropertyList(text, id);
+            ASSERT_TRUE(node) << toUtf8(id);
+            items.insert(items.begin(), createItem(*node));
+        }
+        QXPropertyNode root(u"root");
+        tree.saveTo(root);
+        ASSERT_TRUE(store.save(root));
+    }
+
+    qxtest::TempDir m_dir;
+    std::unique_ptr<qxtest::QXXvfb> m_server;
+    qxtest::ScopedEnv m_runtime{"XDG_RUNTIME_DIR", (m_dir / "run").string()};
+    qxtest::ScopedEnv m_config{"XDG_CONFIG_HOME", (m_dir / "config").string()};
+    qxtest::ScopedEnv m_platform{"QT_QPA_PLATFORM", "offscreen"};
+};
+
+TEST_F(PluginsEndToEndTest, KeysShowTextTypeSendHotKeysAndToggleALayer) {
+    // Both libraries are shipped in the program's "Plugins" and load with all they offer.
+    const qxtest::ProgramResult listed = qxtest::runProgram({kBin + "/qxctl", "plugins"});
+    ASSERT_EQ(listed.exitStatus, 0) << listed.err;
+    for (const char* line : {"Functions\tFunctions\t", "Modes\tModes\t", "\tdrawstring.view\t",
+                             "\tstring.action\t", "\texecute.action\t", "\thotkey.action\t",
+                             "\tswitchlayout.action\t", "\tmode.condition\tSwitch by action\t",
+                             "\ttextmode.condition\t", "\ttoggle.action\t", "\tpress.action\t"})
+        EXPECT_NE(listed.out.find(line), std::string::npos) << line << " in\n" << listed.out;
+    size_t loaded = 0;
+    for (size_t at = listed.out.find("  loaded\n"); at != std::string::npos; at = listed.out.find("  loaded\n", at + 1))
+        ++loaded;
+    EXPECT_GE(loaded, 2u) << listed.out;
+
+    writeProfile();
+    ChildProcess keyboard({kBin + "/qxvkbd", "--name", "kb", "--no-window"});
+    ASSERT_TRUE(waitFor([&] { return fs::is_socket(tessera().parent_path().parent_path() / "control.sock"); }));
+    TypingWindow window;
+    ASSERT_TRUE(window.open());
+    const size_t f1 = keyNamed(u"F1"), f4 = keyNamed(u"F4");
+    const std::string red = [] {
+        std::string bytes;
+        for (int i = 0; i < 48 * 48; ++i)
+            bytes += '\xF8', bytes += '\x00';
+        return bytes;
+    }();
+
+    ChildProcess program({kBin + "/qxcfg", "/minimized"});
+    // F1 shows its text: white letters on black, not one colour.
+    EXPECT_TRUE(waitFor([&] {
+        const std::string d = display(f1);
+        return d.size() == 4608 && d.find("\xFF\xFF") != std::string::npos && d.find(std::string(2, '\0')) != std::string::npos;
+    })) << "the text key is drawn";
+    ASSERT_TRUE(waitFor([&] { return display(f4).size() == 4608; }));
+    const std::string before = display(f4);
+    EXPECT_NE(before, red) << "the switched layer starts off";
+
+    // F1 types a text with a letter the layout lacks; F2 sends Ctrl+Alt+A.
+    window.focus();
+    ASSERT_TRUE(press("F1"));
+    EXPECT_TRUE(waitFor([&] {
+        window.read();
+        return window.text() == "a\xC3\x9F";
+    })) << "typed: " << window.text();
+    ASSERT_TRUE(press("F2"));
+    EXPECT_TRUE(waitFor([&] {
+        window.read();
+        return !window.chords().empty();
+    }));
+    ASSERT_FALSE(window.chords().empty());
+    EXPECT_EQ(window.chords().front(), "Ctrl+Alt+a");
+
+    // F3 switches the layer on, and off again.
+    ASSERT_TRUE(press("F3"));
+    EXPECT_TRUE(waitFor([&] { return display(f4) == red; })) << "the switched layer is on";
+    ASSERT_TRUE(press("F3"));
+    EXPECT_TRUE(waitFor([&] { return display(f4) == before; })) << "and off again";
+
+    // The keyboard as it looks, for people (QX_UPDATE_SCREENSHOTS=1 writes it into the sources).
+    const fs::path shot = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS")
+                              ? fs::path(QX_SOURCE_DIR) / "docs" / "screenshots" / "functions-keys.png"
+                              : m_dir / "functions-keys.png";
+    EXPECT_EQ(qxtest::runProgram({kBin + "/qxvkbd", "snapshot", shot.string(), "--name", "kb"}).exitStatus, 0);
+
+    QXSingleInstance probe(m_dir / "run", {});
+    ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
+    ASSERT_TRUE(program.waitForExit(60s));
+    EXPECT_EQ(program.exitStatus(), 0);
+}
+
+} // namespace
