@@ -1,5 +1,10 @@
 #include "QXX11Input.h"
 
+// Qt before Xlib, whose macros (Bool, Status) Qt's headers refuse.
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
 #include "QXHotkeyText.h"
 #include "platform/QXKeyCodes.h"
 #include "platform/QXLog.h"
@@ -27,6 +32,7 @@ using namespace std::chrono_literals;
 // server by the time XSync returns, but the receiver may not have read them yet: the spare
 // keycodes keep their keysyms this long before they are emptied again.
 constexpr auto kRemapSettle = 50ms;
+constexpr auto kRemapHold = 1000ms;
 constexpr auto kHotkeyPause = 10ms;
 
 struct DisplayCloser {
@@ -174,9 +180,55 @@ private:
     KeyCode m_shift = 0;
 };
 
-// Sends the strokes; the remapped keycodes get their symbols first and lose them after.
+// Keycodes lent to characters by the last bursts, emptied again once typing has been quiet
+// for kRemapHold: a program busy elsewhere still reads the right character when it gets to
+// the key event, and the program's thread is never held up waiting for it. Emptied at once
+// when the library goes.
+class LentKeycodes : public QObject {
+public:
+    LentKeycodes() {
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { emptyNow(); });
+    }
+    ~LentKeycodes() override { emptyNow(); }
+
+    void lend(const std::map<KeyCode, KeySym>& remapped) {
+        for (auto [code, sym] : remapped)
+            m_codes.push_back(code);
+        m_timer.start(kRemapHold);
+    }
+
+    void emptyNow() {
+        if (m_codes.empty())
+            return;
+        if (DisplayPtr display = openDisplay("Typing a text")) {
+            KeySym none[2] = {NoSymbol, NoSymbol};
+            for (KeyCode code : m_codes)
+                XChangeKeyboardMapping(display.get(), code, 2, none, 1);
+            XSync(display.get(), False);
+        }
+        m_codes.clear();
+    }
+
+private:
+    QTimer m_timer;
+    std::vector<KeyCode> m_codes;
+};
+
+// Only a program with an event loop on this thread can empty the keycodes later.
+LentKeycodes* lentKeycodes() {
+    QCoreApplication* application = QCoreApplication::instance();
+    if (!application || QThread::currentThread() != application->thread())
+        return nullptr;
+    static LentKeycodes codes;
+    return &codes;
+}
+
+// Sends the strokes; the remapped keycodes get their symbols first and lose them after:
+// at once when more of the same text needs them (after kRemapSettle), else once typing has
+// been quiet for a while.
 void sendBurst(Display* display, const KeyboardMap& map, const std::vector<Stroke>& strokes,
-               const std::map<KeyCode, KeySym>& remapped) {
+               const std::map<KeyCode, KeySym>& remapped, bool last) {
     for (auto [code, sym] : remapped)
         map.setSymbol(code, sym);
     XSync(display, False);
@@ -191,6 +243,10 @@ void sendBurst(Display* display, const KeyboardMap& map, const std::vector<Strok
     XSync(display, False);
     if (remapped.empty())
         return;
+    if (LentKeycodes* lent = last ? lentKeycodes() : nullptr) {
+        lent->lend(remapped);
+        return;
+    }
     std::this_thread::sleep_for(kRemapSettle);
     for (auto [code, sym] : remapped)
         map.restore(code);
@@ -249,7 +305,7 @@ bool typeText(std::u16string_view text) {
         if (known == spareOf.end()) {
             // Out of spare keycodes: what is queued goes first, then they are free again.
             if (remapped.size() == map.spare().size()) {
-                sendBurst(display.get(), map, strokes, remapped);
+                sendBurst(display.get(), map, strokes, remapped, false);
                 strokes.clear();
                 remapped.clear();
                 spareOf.clear();
@@ -260,7 +316,7 @@ bool typeText(std::u16string_view text) {
         }
         strokes.push_back({known->second, false});
     }
-    sendBurst(display.get(), map, strokes, remapped);
+    sendBurst(display.get(), map, strokes, remapped, true);
     if (skipped)
         QXLog::warning(QXLog::kPlugins, "Typing a text: " + std::to_string(skipped) +
                                             " characters have no key and were left out");
