@@ -171,7 +171,12 @@ bool synchronise(QXLayersItem& systemLayers, QXLayoutSource& source) {
             insertItem(items, group, previous);
             changed = true;
         }
+        // The fixed marks are not stored: the group and the layers made for it get them
+        // again (a user's own layer in the group, named by a GUID, stays the user's).
         group->setFlag(QXLayersItem::kFixed);
+        for (const QXLayersItem::Ptr& child : group->children())
+            if (!child->isGroup() && !child->identifier().starts_with(u'{'))
+                child->setFlag(QXLayersItem::kFixed);
         previous = group;
     }
     const size_t before = items.size();

@@ -161,6 +161,19 @@ TEST_F(LanguageLayersTest, GroupsFollowTheInstalledLayouts) {
               (std::vector<std::u16string>{u"04090409", u"04070407", u"control_buttons"}));
     EXPECT_FALSE(QXLanguageLayers::synchronise(*system, m_source)) << "nothing to do twice";
 
+    // Read back at the next start the marks are gone (they are not stored): the generated
+    // layers get theirs again, a layer of the user's own in the group does not.
+    const QXLayersItem::Ptr english = system->children().front();
+    english->children().push_back(makeQX<QXLayer>(u"{00000000-0000-0000-0000-000000000001}"));
+    for (const QXLayersItem::Ptr& item : english->children())
+        item->clearFlag(QXLayersItem::kFixed);
+    english->clearFlag(QXLayersItem::kFixed);
+    QXLanguageLayers::synchronise(*system, m_source);
+    EXPECT_TRUE(english->hasFlag(QXLayersItem::kFixed));
+    for (const QXLayersItem::Ptr& item : english->children())
+        EXPECT_EQ(item->hasFlag(QXLayersItem::kFixed), item->identifier().front() != u'{')
+            << toUtf8(item->identifier());
+
     QXXkbLayoutSource onlyGerman(std::vector<QXXkbLayoutSource::Layout>{{"de", ""}});
     EXPECT_TRUE(QXLanguageLayers::synchronise(*system, onlyGerman));
     EXPECT_EQ(ids(system->children()),
