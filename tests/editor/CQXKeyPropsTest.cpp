@@ -19,6 +19,7 @@
 #include "pluginhost/QXPluginHostFactory.h"
 #include "pluginhost/QXPluginRegistry.h"
 #include "store/QXProfile.h"
+#include "EditorTestSupport.h"
 #include "support/QXTestSupport.h"
 
 #include <QAbstractButton>
@@ -44,31 +45,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using qxtest::Counter;
+using qxtest::centreOf;
+
 constexpr size_t kEscape = 0, kQ = 42, kA = 64;
-
-QRgb centreOf(const QXImage& image) {
-    RGBQUAD c{};
-    image.getPixelColor(24, 24, &c);
-    return qRgb(c.rgbRed, c.rgbGreen, c.rgbBlue);
-}
-
-struct Counter {
-    int count = 0;
-    void hit() { ++count; }
-};
 
 // A fresh profile seeded with the shipped button sets, a layer of the user's own
 // ("Mine") selected in the layer tree, and the panels beside a keyboard view.
 class KeyPropsTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static qxtest::ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "editor_props_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { qxtest::ensureOffscreenApplication(); }
 
     KeyPropsTest()
         : m_profile({m_dir / "profile", m_dir / "tmp", fs::path(QX_PROGRAM_DIR)}, QXKeyTable::names()) {

@@ -9,6 +9,7 @@
 #include "platform/QXDispatch.h"
 #include "platform/QXMessages.h"
 #include "store/QXProfile.h"
+#include "EditorTestSupport.h"
 #include "support/QXTestSupport.h"
 
 #include <QApplication>
@@ -23,6 +24,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+using qxtest::Counter;
 
 constexpr size_t kEscape = 0, kF1 = 1, kF3 = 3;
 
@@ -45,11 +48,6 @@ QRgb savedCentre(const QXLayer& layer, size_t key) {
     return qRgb(c.rgbRed, c.rgbGreen, c.rgbBlue);
 }
 
-struct Counter {
-    int count = 0;
-    void hit() { ++count; }
-};
-
 // The tree with its drag data in reach, as a drag from it carries it.
 class Tree : public CQXLayersTreeCtrl {
 public:
@@ -59,14 +57,7 @@ public:
 
 class LayersTreeTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static qxtest::ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "editor_tree_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { qxtest::ensureOffscreenApplication(); }
 
     LayersTreeTest()
         : m_profile({m_dir / "profile", m_dir / "tmp", fs::path(QX_PROGRAM_DIR)}, QXKeyTable::names()) {

@@ -12,6 +12,7 @@
 #include "pluginhost/QXPluginRegistry.h"
 #include "platform/QXMessages.h"
 #include "store/QXProfile.h"
+#include "EditorTestSupport.h"
 #include "support/QXTestSupport.h"
 
 #include <QAction>
@@ -28,6 +29,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using qxtest::Counter;
+using qxtest::centreOf;
+
 constexpr size_t kEscape = 0, kF1 = 1, kF2 = 2, kF3 = 3, kF4 = 4, kQ = 42, kA = 64;
 
 QXPtr<QXImage> solid(BYTE r, BYTE g, BYTE b) {
@@ -39,29 +43,11 @@ QXPtr<QXImage> solid(BYTE r, BYTE g, BYTE b) {
     return image;
 }
 
-QRgb centreOf(const QXImage& image) {
-    RGBQUAD c{};
-    image.getPixelColor(24, 24, &c);
-    return qRgb(c.rgbRed, c.rgbGreen, c.rgbBlue);
-}
-
-struct Counter {
-    int count = 0;
-    void hit() { ++count; }
-};
-
 // A fresh profile seeded from the program folder's shipped button sets, with a layer of
 // the user's own ("Mine") in front of "default_buttons".
 class LayersViewTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static qxtest::ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "editor_view_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { qxtest::ensureOffscreenApplication(); }
 
     LayersViewTest()
         : m_profile({m_dir / "profile", m_dir / "tmp", fs::path(QX_PROGRAM_DIR)}, QXKeyTable::names()) {
