@@ -119,8 +119,8 @@ std::optional<unsigned long> QXPointerWindow::cardinal(unsigned long window,
     if (XGetWindowProperty(connection, window, property, 0, 1, False, XA_CARDINAL, &type, &format,
                            &count, &after, &data) == Success &&
         type == XA_CARDINAL && format == 32 && count == 1 && data)
-        // Xlib hands 32-bit items out as longs.
-        value = *reinterpret_cast<unsigned long*>(data);
+        // Xlib hands 32-bit items out as longs, sign-extended.
+        value = *reinterpret_cast<unsigned long*>(data) & 0xffffffffUL;
     if (data)
         XFree(data);
     return value;
@@ -173,8 +173,8 @@ QXPointerWindow::Target QXPointerWindow::clientUnderPointer() {
     int windowY = 0;
     unsigned int mask = 0;
     // False: the pointer is on another screen than the default one.
-    if (!XQueryPointer(connection, m_root, &rootReturn, &child, &rootX, &rootY, &windowX,
-                       &windowY, &mask) ||
+    if (!XQueryPointer(connection, m_root, &rootReturn, &child, &rootX, &rootY, &windowX, &windowY,
+                       &mask) ||
         child == None)
         return {};
     Window client = hasWMState(child) ? child : findClient(child, 0);
