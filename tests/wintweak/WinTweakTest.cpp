@@ -325,4 +325,14 @@ TEST(WinTweakLibrary, NeedsNothingButXlibAndTheRuntimes) {
     EXPECT_EQ(createAction()(u"unknown.action", nullptr), nullptr);
 }
 
+TEST(WinTweakLibrary, WithoutADisplayAPressDoesNothing) {
+    ASSERT_NE(createAction(), nullptr);
+    qxtest::ScopedEnv noDisplay("DISPLAY", "");
+    Key xray(u"XRaywindow.action");
+    Key mover(u"windowmover.action");
+    ASSERT_TRUE(xray.made() && mover.made());
+    xray.press();
+    mover.press();
+}
+
 } // namespace

@@ -50,8 +50,9 @@ void CWindowMoverAction::KeyDown() {
     Display* display = x.display();
     if (!display || target.window == None)
         return;
-    // The window manager's move grabs the pointer; a grab of this connection would make
-    // that fail.
+    // The window manager's move grabs the pointer, which fails while a client holds a grab;
+    // clients are asked to let theirs go before the request. This fresh connection holds
+    // none, so this only keeps to the protocol.
     XUngrabPointer(display, CurrentTime);
     XEvent event{};
     event.xclient.type = ClientMessage;
