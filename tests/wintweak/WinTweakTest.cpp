@@ -257,14 +257,19 @@ TEST_F(WinTweakOnX, MoverStartsTheWindowManagersMoveOfTheWindowUnderThePointer) 
     EXPECT_EQ(request.data.l[3], 1) << "button 1";
     EXPECT_EQ(request.data.l[4], 1) << "asked for by an application";
 
-    // openbox took the move: the window now follows the pointer.
-    XWarpPointer(m_display, None, None, 0, 0, 0, 0, 120, 80);
-    XSync(m_display, False);
+    // openbox took the move: the window now follows the pointer. The move starts when openbox
+    // has read the request and grabbed the pointer, which the test cannot see, so the pointer
+    // keeps going back and forth by a pixel until motion arrives after the grab.
+    Point now = start;
+    int step = 0;
     EXPECT_TRUE(waitFor([&] {
-        const Point now = rootPosition(m_display, window);
-        return now.x == start.x + 120 && now.y == start.y + 80;
-    })) << "the window stayed at "
-        << start.x << "," << start.y;
+        XWarpPointer(m_display, None, DefaultRootWindow(m_display), 0, 0, 0, 0,
+                     at.x + 120 + (++step % 2), at.y + 80);
+        XSync(m_display, False);
+        now = rootPosition(m_display, window);
+        return now.x - start.x >= 120 && now.y - start.y == 80;
+    })) << "the window went from "
+        << start.x << "," << start.y << " to " << now.x << "," << now.y;
 }
 
 // The names a shared library asks the loader for (its DT_NEEDED entries), from its file.
