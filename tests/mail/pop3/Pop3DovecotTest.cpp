@@ -3,12 +3,11 @@
 #include "pop3/CPOP3Connection.h"
 #include "support/QXTestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <memory>
 #include <netinet/in.h>
 #include <pwd.h>
@@ -47,7 +46,9 @@ bool accepts(std::uint16_t port) {
     return ok;
 }
 
-std::u16string wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+std::u16string wide(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
 
 template <typename Call> CPOP3Exception thrownBy(Call call) {
     try {
@@ -98,8 +99,8 @@ public:
                 fs::create_directories(dir / "mail" / mailbox / sub);
         for (int i = 1; i <= kMessages; ++i)
             qxtest::writeFile(dir / "mail/qxtest/new" / ("10" + std::to_string(i) + ".M1P1.qx"),
-                              "From: sender@example.test\r\nSubject: message " +
-                                  std::to_string(i) + "\r\n\r\nBody.\r\n");
+                              "From: sender@example.test\r\nSubject: message " + std::to_string(i) +
+                                  "\r\n\r\nBody.\r\n");
         qxtest::writeFile(dir / "users", "qxtest:{PLAIN}s3cret::::::\n"
                                          "empty:{PLAIN}nothing::::::\n");
         fs::create_directories(dir / "run");
@@ -114,16 +115,16 @@ public:
                 "/server.key\nssl_min_protocol = TLSv1.2\n" +
                 "auth_mechanisms = plain\nauth_failure_delay = 0\n" +
                 "default_internal_user = " + user + "\ndefault_internal_group = " + groupName +
-                "\ndefault_login_user = " + user + "\nfirst_valid_uid = " +
-                std::to_string(uid) + "\nfirst_valid_gid = " + std::to_string(gid) + "\n" +
-                "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " +
-                d + "/users\n}\n" + "userdb {\n  driver = static\n  args = " + ids + " home=" +
-                d + "/mail/%u\n}\n" + "mail_location = maildir:" + d + "/mail/%u\n" +
+                "\ndefault_login_user = " + user + "\nfirst_valid_uid = " + std::to_string(uid) +
+                "\nfirst_valid_gid = " + std::to_string(gid) + "\n" +
+                "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " + d +
+                "/users\n}\n" + "userdb {\n  driver = static\n  args = " + ids + " home=" + d +
+                "/mail/%u\n}\n" + "mail_location = maildir:" + d + "/mail/%u\n" +
                 "service pop3-login {\n  chroot =\n  inet_listener pop3 {\n    port = " +
-                std::to_string(plainPort) + "\n  }\n  inet_listener pop3s {\n    port = " +
-                std::to_string(tlsPort) + "\n    ssl = yes\n  }\n}\n" +
-                "service anvil {\n  chroot =\n}\n" + "service auth-worker {\n  user = " + user +
-                "\n}\n");
+                std::to_string(plainPort) +
+                "\n  }\n  inet_listener pop3s {\n    port = " + std::to_string(tlsPort) +
+                "\n    ssl = yes\n  }\n}\n" + "service anvil {\n  chroot =\n}\n" +
+                "service auth-worker {\n  user = " + user + "\n}\n");
         if (::getuid() == 0) {
             fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
                                             fs::perms::group_exec | fs::perms::others_read |
@@ -140,9 +141,8 @@ public:
             m_server = std::make_unique<qxtest::ChildProcess>(
                 std::vector<std::string>{kDovecot, "-F", "-c", d + "/dovecot.conf"});
         }
-        if (!qxtest::waitFor([&] {
-                return !m_server->running() || (accepts(plainPort) && accepts(tlsPort));
-            }) ||
+        if (!qxtest::waitFor(
+                [&] { return !m_server->running() || (accepts(plainPort) && accepts(tlsPort)); }) ||
             !m_server->running()) {
             skipReason = "Dovecot did not start; its log: " + log();
             m_server.reset();
@@ -160,12 +160,11 @@ private:
             {kOpenssl, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
              "-nodes", "-keyout", d + "/ca.key", "-out", d + "/ca.pem", "-days", "2", "-subj",
              "/CN=QX Test CA"},
-            {kOpenssl, "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-             "-nodes", "-keyout", d + "/server.key", "-out", d + "/server.csr", "-subj",
-             "/CN=localhost"},
+            {kOpenssl, "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+             "-keyout", d + "/server.key", "-out", d + "/server.csr", "-subj", "/CN=localhost"},
             {kOpenssl, "x509", "-req", "-in", d + "/server.csr", "-CA", d + "/ca.pem", "-CAkey",
-             d + "/ca.key", "-CAcreateserial", "-out", d + "/server.pem", "-days", "2",
-             "-extfile", d + "/ext.cnf"}};
+             d + "/ca.key", "-CAcreateserial", "-out", d + "/server.pem", "-days", "2", "-extfile",
+             d + "/ext.cnf"}};
         for (const auto& step : steps)
             if (qxtest::runProgram(step).exitStatus != 0)
                 return false;
@@ -265,7 +264,8 @@ TEST_F(DovecotPop3, RefusesWrongPasswordsAndCertificatesThatDoNotVerify) {
 
     // The certificate names "localhost", not "127.0.0.1": refused on both paths to TLS.
     for (const std::u16string& server : {pop3s("127.0.0.1"), plain("127.0.0.1")}) {
-        const CPOP3Exception e = thrownBy([&] { connection.Connect(server, u"qxtest", u"s3cret"); });
+        const CPOP3Exception e =
+            thrownBy([&] { connection.Connect(server, u"qxtest", u"s3cret"); });
         EXPECT_EQ(CPOP3Exception::kCertificate, e.code());
         EXPECT_EQ(-1, connection.socket.socket);
     }

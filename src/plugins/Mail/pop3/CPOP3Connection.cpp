@@ -13,7 +13,9 @@
 
 namespace {
 
-bool beginsWithOk(const std::string& reply) { return reply.compare(0, 3, "+OK") == 0; }
+bool beginsWithOk(const std::string& reply) {
+    return reply.compare(0, 3, "+OK") == 0;
+}
 
 // Wipes text that held a password; explicit_bzero is not optimised away.
 void wipe(std::string& text) {
@@ -125,8 +127,7 @@ void CPOP3Connection::openSocket(const std::string& host, std::uint16_t port) {
 void CPOP3Connection::connectThroughHttpProxy(const std::string& host, std::uint16_t port) {
     if (proxyPort <= 0 || proxyPort > 65535)
         throw CWSocketException(EINVAL, "proxy port");
-    socket.connect(toUtf8(proxyServer), static_cast<std::uint16_t>(proxyPort),
-                   toUtf8(bindAddress));
+    socket.connect(toUtf8(proxyServer), static_cast<std::uint16_t>(proxyPort), toUtf8(bindAddress));
     std::string request = "CONNECT " + host + ":" + std::to_string(port) + " HTTP/1.0\r\n";
     if (!proxyUserName.empty()) {
         std::string credentials = toUtf8(proxyUserName) + ":" + toUtf8(proxyPassword);
@@ -307,8 +308,8 @@ bool CPOP3Connection::ReadResponse(std::string& reply, std::string_view terminat
             const std::size_t got = socket.receive(buffer.data(), buffer.size() - 1);
             if (got == 0) {
                 storeResponse(reply, firstLineOnly);
-                throw CPOP3Exception(CPOP3Exception::kFacilityClient,
-                                     CPOP3Exception::kServerClosed, lastResponse);
+                throw CPOP3Exception(CPOP3Exception::kFacilityClient, CPOP3Exception::kServerClosed,
+                                     lastResponse);
             }
             reply.append(buffer.data(), got);
         } catch (const CWSocketException& e) {

@@ -43,8 +43,7 @@ public:
     // Reads until `terminator` is in `reply`, each wait bounded by `timeout`. False on a
     // time-out (lastResponse holds the partial text) and for a reply that grows past
     // kMaxReply without its terminator (lastResponse holds its first bytes).
-    virtual bool ReadResponse(std::string& reply, std::string_view terminator,
-                              bool firstLineOnly);
+    virtual bool ReadResponse(std::string& reply, std::string_view terminator, bool firstLineOnly);
 
     bool secure() const { return socket.secure(); }
 

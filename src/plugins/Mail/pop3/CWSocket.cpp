@@ -3,16 +3,15 @@
 
 #include "platform/QXLog.h"
 
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
-
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <ctime>
 #include <netdb.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -113,9 +112,13 @@ std::string openSslErrors() {
 CWSocketException::CWSocketException(int errorCode, std::string detailText)
     : error(errorCode), detail(std::move(detailText)), m_what(buildWhat(error, detail)) {}
 
-std::string CWSocketException::message() const { return m_what; }
+std::string CWSocketException::message() const {
+    return m_what;
+}
 
-CWSocket::~CWSocket() { close(); }
+CWSocket::~CWSocket() {
+    close();
+}
 
 void CWSocket::connect(const std::string& host, std::uint16_t port,
                        const std::string& bindAddress) {
@@ -130,8 +133,8 @@ void CWSocket::connect(const std::string& host, std::uint16_t port,
 
     int lastError = ECONNREFUSED;
     for (addrinfo* target = targets.head; target; target = target->ai_next) {
-        int handle = ::socket(target->ai_family, target->ai_socktype | SOCK_CLOEXEC,
-                              target->ai_protocol);
+        int handle =
+            ::socket(target->ai_family, target->ai_socktype | SOCK_CLOEXEC, target->ai_protocol);
         if (handle < 0) {
             lastError = errno;
             continue;
@@ -254,10 +257,8 @@ void CWSocket::startTls(const std::string& host, const std::string& caFile,
     SSL_CTX_set_verify(m_context, SSL_VERIFY_PEER, nullptr);
     if (SSL_CTX_set_default_verify_paths(m_context) != 1)
         ERR_clear_error();
-    if (!caFile.empty() &&
-        SSL_CTX_load_verify_locations(m_context, caFile.c_str(), nullptr) != 1) {
-        const std::string why = "cannot read certificates from " + caFile + ": " +
-                                openSslErrors();
+    if (!caFile.empty() && SSL_CTX_load_verify_locations(m_context, caFile.c_str(), nullptr) != 1) {
+        const std::string why = "cannot read certificates from " + caFile + ": " + openSslErrors();
         endTls();
         throw CWTlsException(false, why);
     }
@@ -287,8 +288,8 @@ void CWSocket::startTls(const std::string& host, const std::string& caFile,
     bool certificate = false;
     if (verified != X509_V_OK) {
         certificate = true;
-        why = std::string("certificate of ") + host + " refused: " +
-              X509_verify_cert_error_string(verified);
+        why = std::string("certificate of ") + host +
+              " refused: " + X509_verify_cert_error_string(verified);
     } else {
         const int error = errno;
         why = "TLS handshake with " + host + " failed";

@@ -69,8 +69,7 @@ std::optional<QXMailServerAddress> parseMailServer(std::string_view text) {
     if (hasPort) {
         unsigned value = 0;
         const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), value);
-        if (error != std::errc() || end != port.data() + port.size() || value == 0 ||
-            value > 65535)
+        if (error != std::errc() || end != port.data() + port.size() || value == 0 || value > 65535)
             return std::nullopt;
         address.port = static_cast<std::uint16_t>(value);
     }
