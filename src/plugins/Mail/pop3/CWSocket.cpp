@@ -244,6 +244,8 @@ void CWSocket::startTls(const std::string& host, const std::string& caFile,
         throw CWSocketException(ENOTCONN);
     endTls();
     // Blocking TLS reads and writes wait inside OpenSSL; these bound each of those waits.
+    // A zero time-out would mean "wait for ever" to the socket options.
+    timeoutMs = timeoutMs == 0 ? 1 : timeoutMs;
     timeval limit{static_cast<time_t>(timeoutMs / 1000),
                   static_cast<suseconds_t>((timeoutMs % 1000) * 1000)};
     setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
