@@ -1,0 +1,273 @@
+// The Mail plug-in's views and pages, loaded from the program folder as the program loads
+// them: the local mailbox followed through its changes, the web mail feed from a local
+// server, and the password kept only in its protected form.
+
+#include "KitTestContext.h"
+#include "support/QXHttpTestServer.h"
+#include "support/QXTestSupport.h"
+#include "utility/utility.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QLineEdit>
+#include <QTest>
+#include <QWidget>
+#include <dlfcn.h>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+using kittest::KitTestContext;
+
+const std::string kFolder = std::string(QX_PROGRAM_DIR) + "/Plugins/Mail/";
+
+void* library() {
+    static void* handle = [] {
+        void* h = dlopen((kFolder + "Mail.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+        EXPECT_NE(h, nullptr) << dlerror();
+        return h;
+    }();
+    return handle;
+}
+
+IQXViewPluginInstance* createView(const char16_t* id, KitTestContext& context) {
+    auto create = reinterpret_cast<QXCreateViewFunction>(dlsym(library(), "createView"));
+    return create ? create(id, &context) : nullptr;
+}
+
+IQXActionPluginInstance* createAction(const char16_t* id, KitTestContext& context) {
+    auto create = reinterpret_cast<QXCreateActionFunction>(dlsym(library(), "createAction"));
+    return create ? create(id, &context) : nullptr;
+}
+
+void ensureApplication() {
+    if (!QCoreApplication::instance()) {
+        static int argc = 1;
+        static char name[] = "mail_views_tests";
+        static char* argv[] = {name, nullptr};
+        new QApplication(argc, argv); // kept to the end
+    }
+}
+
+QRgb pixel(KitTestContext& context, int x, int y) {
+    const unsigned char* p = context.bits() + (47 - y) * 144 + x * 3;
+    return qRgb(p[2], p[1], p[0]);
+}
+
+bool near(QRgb a, QRgb b, int tolerance) {
+    return std::abs(qRed(a) - qRed(b)) <= tolerance &&
+           std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
+           std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+// The key shows the plug-in's picture "name" in the rows above the badge's (0 to 27).
+bool showsPicture(KitTestContext& context, const char* name) {
+    QImage picture = QImage(QString::fromStdString(kFolder + name)).convertToFormat(QImage::Format_RGB32);
+    if (picture.size() != QSize(48, 48))
+        return false;
+    for (int y = 0; y < 28; ++y)
+        for (int x = 0; x < 48; ++x)
+            if (!near(pixel(context, x, y), picture.pixel(x, y), 3))
+                return false;
+    return true;
+}
+
+// A count badge in colour: a bar of it on row 36 reaching well to both sides of the centre,
+// white text around (24, 36), and nothing of that colour on row 26 above it.
+bool showsBadge(KitTestContext& context, QRgb colour) {
+    int left = 48, right = -1;
+    for (int x = 0; x < 48; ++x)
+        if (near(pixel(context, x, 36), colour, 30)) {
+            left = std::min(left, x);
+            right = std::max(right, x);
+        }
+    bool white = false;
+    for (int y = 31; y <= 41; ++y)
+        for (int x = 18; x <= 30; ++x)
+            white = white || qGray(pixel(context, x, y)) > 230;
+    bool above = false;
+    for (int x = 0; x < 48; ++x)
+        above = above || near(pixel(context, x, 26), colour, 30);
+    return left < 17 && right > 31 && white && !above;
+}
+
+const QRgb kBrownGold = qRgb(202, 165, 108);
+const QRgb kRed = qRgb(237, 28, 36);
+
+void addMessages(const std::filesystem::path& folder, int from, int to) {
+    for (int i = from; i < to; ++i)
+        qxtest::writeFile(folder / ("1700000000." + std::to_string(i) + ".host"),
+                          "From: a@b\nSubject: " + std::to_string(i) + "\n\nhello\n");
+}
+
+// The local mail view follows the user's Maildir from no store at all, through an empty
+// one, to twelve new messages and back to none: error picture, no badge, the brown-gold
+// badge with 12.
+TEST(MailLocalView, FollowsTheMaildirThroughItsChanges) {
+    ensureApplication();
+    qxtest::TempDir home;
+    qxtest::ScopedEnv homeEnv("HOME", home.path().string());
+    qxtest::ScopedEnv mailEnv("MAIL", (home / "no-such-spool").string());
+    KitTestContext context;
+    IQXViewPluginInstance* view = createView(u"incount.shellmail.view", context);
+    ASSERT_NE(view, nullptr);
+    view->Activate();
+
+    EXPECT_TRUE(qxtest::waitFor([&] { return showsPicture(context, "mailer_error.png"); }));
+
+    std::filesystem::create_directories(home / "Maildir/cur");
+    std::filesystem::create_directories(home / "Maildir/tmp");
+    std::filesystem::create_directories(home / "Maildir/new");
+    EXPECT_TRUE(qxtest::waitFor([&] { return showsPicture(context, "mailer_no.png"); }));
+    EXPECT_FALSE(showsBadge(context, kBrownGold));
+
+    addMessages(home / "Maildir/new", 0, 12);
+    EXPECT_TRUE(qxtest::waitFor([&] {
+        return showsPicture(context, "mailer_get.png") && showsBadge(context, kBrownGold);
+    }));
+    for (const auto& entry : std::filesystem::directory_iterator(home / "Maildir/new"))
+        std::filesystem::rename(entry.path(), home / "Maildir/cur" / entry.path().filename());
+    EXPECT_TRUE(qxtest::waitFor([&] { return showsPicture(context, "mailer_no.png"); }));
+
+    view->Deactivate();
+    view->Release();
+    EXPECT_TRUE(qxtest::waitFor([&] { return context.destroyedCount() == 1; }));
+}
+
+// An mbox counts the messages that have no read status.
+TEST(MailLocalView, CountsUnreadMessagesOfAnMbox) {
+    ensureApplication();
+    qxtest::TempDir home;
+    qxtest::ScopedEnv homeEnv("HOME", home.path().string());
+    qxtest::ScopedEnv mailEnv("MAIL", (home / "spool").string());
+    std::string mbox;
+    for (int i = 0; i < 12; ++i)
+        mbox += "From a@b Mon Jan  1 00:00:00 2024\nSubject: x\n" +
+                std::string(i % 3 == 0 ? "Status: RO\n" : "Status: O\n") +
+                "\nFrom the body, not a new message\n\n";
+    qxtest::writeFile(home / "spool", mbox);
+    KitTestContext context;
+    IQXViewPluginInstance* view = createView(u"incount.shellmail.view", context);
+    ASSERT_NE(view, nullptr);
+    view->Activate();
+    // 8 unread of 12: the badge shows; which digits is the font's business.
+    EXPECT_TRUE(qxtest::waitFor([&] {
+        return showsPicture(context, "mailer_get.png") && showsBadge(context, kBrownGold);
+    }));
+    view->Deactivate();
+    view->Release();
+    EXPECT_TRUE(qxtest::waitFor([&] { return context.destroyedCount() == 1; }));
+}
+
+// The web mail view reads the feed with the account's credentials: the count on a red
+// badge, the newest link opened with "&" by the action; a feed without a count keeps the
+// picture; a failure shows the broken link.
+TEST(MailWebView, ReadsTheFeedAndOpensTheNewestMessage) {
+    ensureApplication();
+    qxtest::TempDir dir;
+    qxtest::ScopedEnv dataEnv("XDG_DATA_HOME", (dir / "data").string());
+    // A recording opener first in PATH.
+    std::filesystem::create_directories(dir / "bin");
+    qxtest::writeFile(dir / "bin/xdg-open",
+                      "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + (dir / "opened").string() + "'\n");
+    std::filesystem::permissions(dir / "bin/xdg-open", std::filesystem::perms::owner_all);
+    qxtest::ScopedEnv path("PATH", (dir / "bin").string() + ":" + qgetenv("PATH").toStdString());
+
+    qxtest::QXHttpTestServer server;
+    server.setRoute("/feed", {.contentType = "application/atom+xml",
+                              .body = "<feed><fullcount>12</fullcount><entry><title>a</title>"
+                                      "<link rel=\"alternate\" href=\"http://mail.test/?a=1&amp;b=2\" />"
+                                      "</entry><entry><link rel=\"alternate\" href=\"http://old\" />"
+                                      "</entry></feed>"});
+    qxtest::ScopedEnv feed("QX_MAIL_FEED_URL", server.url("/feed"));
+
+    KitTestContext context;
+    char16_t protectedPassword[kQXTextCapacity] = {};
+    ASSERT_EQ(PassProtect(u"s3cret", protectedPassword, kQXTextCapacity), 1);
+    context.SetProperty(u"UserName", u"ann");
+    context.SetProperty(u"Password", protectedPassword);
+    IQXViewPluginInstance* view = createView(u"incount.gmail.view", context);
+    ASSERT_NE(view, nullptr);
+    IQXActionPluginInstance* action = createAction(u"goto.gmail.action", context);
+    ASSERT_NE(action, nullptr);
+    action->KeyDown(); // before any feed: nothing to open
+    context.setViewInstance(view);
+    view->Activate();
+
+    EXPECT_TRUE(qxtest::waitFor(
+        [&] { return showsPicture(context, "mail.png") && showsBadge(context, kRed); }));
+    ASSERT_GE(server.requestCount("/feed"), 1);
+    // Basic authentication with the plain password: "ann:s3cret".
+    EXPECT_EQ(server.requests().front().header("authorization"), "Basic YW5uOnMzY3JldA==");
+
+    action->KeyDown();
+    EXPECT_TRUE(qxtest::waitFor([&] {
+        return qxtest::readFile(dir / "opened") == "http://mail.test/?a=1&b=2\n";
+    }));
+
+    // The action made the next tick poll again; this feed has no count: the count and the
+    // picture stay (the newest link goes with the entries that are no longer there).
+    server.setRoute("/feed", {.contentType = "application/atom+xml", .body = "<feed></feed>"});
+    int requests = server.requestCount("/feed");
+    int updates = context.updateCount();
+    action->KeyDown();
+    EXPECT_TRUE(qxtest::waitFor([&] { return server.requestCount("/feed") > requests; }));
+    // The placeholder, then the feed's picture.
+    EXPECT_TRUE(qxtest::waitFor([&] { return context.updateCount() >= updates + 2; }));
+    EXPECT_TRUE(showsPicture(context, "mail.png") && showsBadge(context, kRed));
+
+    // A refused request, at the poll that a new activation makes at once: the broken link.
+    server.setRoute("/feed", {.status = 401, .body = "no"});
+    view->Deactivate();
+    view->Activate();
+    EXPECT_TRUE(qxtest::waitFor([&] { return showsPicture(context, "no_connect.png"); }));
+
+    action->Release();
+    view->Deactivate();
+    view->Release();
+    EXPECT_TRUE(qxtest::waitFor([&] { return context.destroyedCount() == 2; }));
+}
+
+// The page shows the password as typed but the view stores only the protected form.
+TEST(MailPropertiesFrame, StoresOnlyTheProtectedPassword) {
+    ensureApplication();
+    qxtest::TempDir dir;
+    qxtest::ScopedEnv dataEnv("XDG_DATA_HOME", (dir / "data").string());
+    KitTestContext context;
+    char16_t protectedPassword[kQXTextCapacity] = {};
+    ASSERT_EQ(PassProtect(u"old", protectedPassword, kQXTextCapacity), 1);
+    context.SetProperty(u"Password", protectedPassword);
+    context.SetProperty(u"UserName", u"ann");
+    IQXViewPluginInstance* view = createView(u"incount.gmail.view", context);
+    ASSERT_NE(view, nullptr);
+    QWidget parent;
+    auto* page = static_cast<QWidget*>(view->GetGUIController()->CreateGUI(&parent));
+    ASSERT_NE(page, nullptr);
+    auto* login = page->findChild<QLineEdit*>(QStringLiteral("2004"));
+    auto* password = page->findChild<QLineEdit*>(QStringLiteral("2005"));
+    ASSERT_TRUE(login && password);
+    EXPECT_EQ(login->text(), QStringLiteral("ann"));
+    EXPECT_EQ(password->text(), QStringLiteral("old"));
+    EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+
+    password->clear();
+    QTest::keyClicks(password, QStringLiteral("n3w-pass"));
+    std::u16string stored = context.property(u"Password");
+    EXPECT_FALSE(stored.empty());
+    EXPECT_EQ(stored.find(u"n3w"), std::u16string::npos);
+    char16_t plain[256] = {};
+    ASSERT_EQ(PassUnprotect(stored.c_str(), plain, 256), 1);
+    EXPECT_EQ(std::u16string(plain), u"n3w-pass");
+
+    QTest::keyClicks(login, QStringLiteral("e"));
+    EXPECT_EQ(context.property(u"UserName"), u"anne");
+    view->GetGUIController()->DestroyGUI();
+    view->Release();
+    EXPECT_TRUE(qxtest::waitFor([&] { return context.destroyedCount() == 1; }));
+}
+
+} // namespace
