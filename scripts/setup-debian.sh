@@ -14,6 +14,7 @@ libx11-dev libxi-dev libxtst-dev libxss-dev libxkbcommon-dev libxkbcommon-x11-de
 libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
 libatspi2.0-dev at-spi2-core dbus-daemon
 xvfb xauth xdotool x11-xkb-utils x11-utils openbox fonts-dejavu-core
+libssl-dev dovecot-core dovecot-pop3d openssl
 "
 
 missing=""
