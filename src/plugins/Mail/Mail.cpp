@@ -3,11 +3,9 @@
 
 #include "CDefaultMailerViewInstance.h"
 #include "CGmailPluginView.h"
+#include "CPOP3MailViewInstance.h"
 #include "kit/CDefaultViewAction.h"
 #include "kit/CPluginInstancesFactory.h"
-#ifdef QX_MAIL_HAS_POP3
-#include "CPOP3MailViewInstance.h"
-#endif
 
 namespace {
 
@@ -15,9 +13,7 @@ struct CMailPluginModule {
     static void registerClasses(CPluginInstancesFactory<CMailPluginModule>& factory) {
         factory.registerClass<CGmailPluginView>(u"incount.gmail.view");
         factory.registerClass<CDefaultMailerViewInstance>(u"incount.shellmail.view");
-#ifdef QX_MAIL_HAS_POP3
         factory.registerClass<CPOP3MailViewInstance>(u"incount.pop.view");
-#endif
         factory.registerClass<CDefaultViewAction<CGmailPluginView>>(u"goto.gmail.action");
         factory.registerClass<CDefaultViewAction<CDefaultMailerViewInstance>>(
             u"goto.shellmail.action");
