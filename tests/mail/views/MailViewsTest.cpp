@@ -3,6 +3,7 @@
 // server, and the password kept only in its protected form.
 
 #include "KitTestContext.h"
+#include "ScriptedServer.h"
 #include "support/QXHttpTestServer.h"
 #include "support/QXTestSupport.h"
 #include "utility/utility.h"
@@ -12,7 +13,11 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QWidget>
+#include <arpa/inet.h>
 #include <dlfcn.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -271,3 +276,99 @@ TEST(MailPropertiesFrame, StoresOnlyTheProtectedPassword) {
 }
 
 } // namespace
+
+namespace {
+
+// A listening socket on 127.0.0.1 that nobody serves; tells whether a client connected.
+class Listener {
+public:
+    Listener() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        EXPECT_EQ(::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length), 0);
+        EXPECT_EQ(::listen(m_fd, 4), 0);
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ~Listener() { ::close(m_fd); }
+    std::u16string address() const {
+        return u"127.0.0.1:" + QString::number(m_port).toStdU16String();
+    }
+    bool connected() {
+        int fd = ::accept(m_fd, nullptr, nullptr);
+        if (fd >= 0)
+            ::close(fd);
+        return fd >= 0;
+    }
+
+private:
+    int m_fd = -1;
+    uint16_t m_port = 0;
+};
+
+} // namespace
+
+// A POP3 view without a password shows the error picture and never connects; with the
+// account complete it logs in with the recovered password and shows the mailbox's 12
+// messages on the brown-gold badge, while the profile keeps only the protected form.
+TEST(MailPop3View, CountsTheMailboxAndNeedsACompleteAccount) {
+    ensureApplication();
+    qxtest::TempDir dir;
+    qxtest::ScopedEnv dataEnv("XDG_DATA_HOME", (dir / "data").string());
+    {
+        Listener listener;
+        KitTestContext context;
+        context.SetProperty(u"Server", listener.address().c_str());
+        context.SetProperty(u"UserName", u"ann");
+        IQXViewPluginInstance* view = createView(u"incount.pop.view", context);
+        ASSERT_NE(view, nullptr);
+        view->Activate();
+        EXPECT_TRUE(qxtest::waitFor([&] { return showsPicture(context, "mailer_error.png"); }));
+        view->Deactivate();
+        view->Release();
+        EXPECT_TRUE(qxtest::waitFor([&] { return context.destroyedCount() == 1; }));
+        EXPECT_FALSE(listener.connected());
+    }
+
+    std::vector<std::string> seen;
+    ScriptedServer server([&](ScriptedServer::Peer& peer) {
+        peer.send("+OK ready\r\n");
+        for (const char* answer : {"-ERR unknown command\r\n", "+OK\r\n", "+OK logged in\r\n",
+                                   "+OK\r\n", "+OK 12 48000\r\n", "+OK bye\r\n"}) {
+            seen.push_back(peer.readLine());
+            peer.send(answer);
+        }
+        peer.waitForClose();
+    });
+    KitTestContext context;
+    context.SetProperty(u"Server", server.address().c_str());
+    IQXViewPluginInstance* view = createView(u"incount.pop.view", context);
+    ASSERT_NE(view, nullptr);
+    QWidget parent;
+    auto* page = static_cast<QWidget*>(view->GetGUIController()->CreateGUI(&parent));
+    ASSERT_NE(page, nullptr);
+    auto* serverEdit = page->findChild<QLineEdit*>(QStringLiteral("2006"));
+    ASSERT_NE(serverEdit, nullptr);
+    EXPECT_EQ(serverEdit->text().toStdU16String(), server.address());
+    EXPECT_TRUE(serverEdit->toolTip().contains(QStringLiteral("pop3s://")));
+    QTest::keyClicks(page->findChild<QLineEdit*>(QStringLiteral("2004")), QStringLiteral("ann"));
+    QTest::keyClicks(page->findChild<QLineEdit*>(QStringLiteral("2005")), QStringLiteral("pw"));
+    view->GetGUIController()->DestroyGUI();
+
+    view->Activate();
+    EXPECT_TRUE(qxtest::waitFor([&] {
+        return showsPicture(context, "mailer_get.png") && showsBadge(context, kBrownGold);
+    }));
+    view->Deactivate();
+    view->Release();
+    EXPECT_TRUE(qxtest::waitFor([&] { return context.destroyedCount() == 1; }));
+    server.finish();
+    const std::vector<std::string> expected = {"CAPA\r\n", "USER ann\r\n", "PASS pw\r\n",
+                                               "NOOP\r\n", "STAT\r\n",     "QUIT\r\n"};
+    EXPECT_EQ(seen, expected);
+    EXPECT_NE(context.property(u"Password"), u"pw");
+    EXPECT_FALSE(context.property(u"Password").empty());
+}
