@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -82,7 +83,8 @@ bool showsPicture(KitTestContext& context, const char* name) {
 }
 
 // A count badge in colour: a bar of it on row 36 reaching well to both sides of the centre,
-// white text around (24, 36), and nothing of that colour on row 26 above it.
+// centred on (24, 36) (a pixel to the left, as the shrunk box puts it), white text around
+// (24, 36), and nothing of that colour on row 26 above it.
 bool showsBadge(KitTestContext& context, QRgb colour) {
     int left = 48, right = -1;
     for (int x = 0; x < 48; ++x)
@@ -97,7 +99,15 @@ bool showsBadge(KitTestContext& context, QRgb colour) {
     bool above = false;
     for (int x = 0; x < 48; ++x)
         above = above || near(pixel(context, x, 26), colour, 30);
-    return left < 17 && right > 31 && white && !above;
+    // The bar's rows on its left end: centred near row 36 too.
+    int top = 48, bottom = -1;
+    for (int y = 0; y < 48; ++y)
+        if (near(pixel(context, left + 3, y), colour, 30)) {
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+    return left < 17 && right > 31 && std::abs((left + right) / 2.0 - 23.5) <= 1.5 &&
+           std::abs((top + bottom) / 2.0 - 35.5) <= 2 && white && !above;
 }
 
 const QRgb kBrownGold = qRgb(202, 165, 108);
@@ -371,4 +381,73 @@ TEST(MailPop3View, CountsTheMailboxAndNeedsACompleteAccount) {
     EXPECT_EQ(seen, expected);
     EXPECT_NE(context.property(u"Password"), u"pw");
     EXPECT_FALSE(context.property(u"Password").empty());
+}
+
+namespace {
+
+// A port on 127.0.0.1 that was free a moment ago.
+uint16_t freePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool accepts(uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+// Over HTTPS the feed is read when its certificate verifies against the trusted authority,
+// and refused (the broken link) when it does not: never read unverified.
+TEST(MailWebView, ReadsTheFeedOverHttpsOnlyWithAVerifiedCertificate) {
+    ensureApplication();
+    qxtest::TempDir dir;
+    const std::string d = dir.path().string();
+    qxtest::ProgramResult made = qxtest::runProgram(
+        {"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/key.pem",
+         "-out", d + "/cert.pem", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+         "subjectAltName=IP:127.0.0.1"});
+    if (made.exitStatus != 0)
+        GTEST_SKIP() << "openssl cannot make a test certificate (install openssl): " << made.err;
+    qxtest::writeFile(dir / "feed.xml", "<feed><fullcount>12</fullcount><entry>"
+                                        "<link rel=\"alternate\" href=\"https://x/?a&amp;b\"/>"
+                                        "</entry></feed>");
+    const uint16_t port = freePort();
+    // s_server serves files of its working folder.
+    qxtest::ChildProcess https({"/bin/sh", "-c",
+                                "cd '" + d + "' && exec /usr/bin/openssl s_server -quiet -WWW -accept " +
+                                    std::to_string(port) + " -cert cert.pem -key key.pem"});
+    ASSERT_TRUE(qxtest::waitFor([&] { return accepts(port); }));
+    qxtest::ScopedEnv feed("QX_MAIL_FEED_URL",
+                           "https://127.0.0.1:" + std::to_string(port) + "/feed.xml");
+
+    for (bool trusted : {true, false}) {
+        qxtest::ScopedEnv ca("QX_MAIL_CA_FILE", trusted ? d + "/cert.pem" : "");
+        KitTestContext context;
+        IQXViewPluginInstance* view = createView(u"incount.gmail.view", context);
+        ASSERT_NE(view, nullptr);
+        view->Activate();
+        if (trusted)
+            EXPECT_TRUE(qxtest::waitFor(
+                [&] { return showsPicture(context, "mail.png") && showsBadge(context, kRed); }));
+        else
+            EXPECT_TRUE(qxtest::waitFor([&] { return showsPicture(context, "no_connect.png"); }));
+        view->Deactivate();
+        view->Release();
+        EXPECT_TRUE(qxtest::waitFor([&] { return context.destroyedCount() == 1; }));
+    }
 }
