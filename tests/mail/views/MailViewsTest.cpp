@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
+#include <QPainter>
 #include <QTest>
 #include <QWidget>
 #include <arpa/inet.h>
@@ -108,6 +109,29 @@ bool showsBadge(KitTestContext& context, QRgb colour) {
         }
     return left < 17 && right > 31 && std::abs((left + right) / 2.0 - 23.5) <= 1.5 &&
            std::abs((top + bottom) / 2.0 - 35.5) <= 2 && white && !above;
+}
+
+// For people: the key at twice its size above its page, in docs/screenshots when
+// QX_SCREENSHOTS is set, else in a scratch folder.
+void saveKeyAndPage(KitTestContext& context, QWidget* page, const char* name) {
+    QImage key(48, 48, QImage::Format_RGB32);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 48; ++x)
+            key.setPixel(x, y, pixel(context, x, y));
+    QImage pageImage = page->grab().toImage();
+    QImage shot(std::max(pageImage.width(), 112), 112 + pageImage.height(), QImage::Format_RGB32);
+    shot.fill(QColor(64, 64, 64));
+    {
+        QPainter painter(&shot);
+        painter.drawImage(QRect(8, 8, 96, 96), key);
+        painter.drawImage(0, 112, pageImage);
+    }
+    bool forPeople = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS") ||
+                     qEnvironmentVariableIsSet("QX_SCREENSHOTS");
+    qxtest::TempDir scratch;
+    QString folder = forPeople ? QStringLiteral(QX_SOURCE_DIR "/docs/screenshots")
+                               : QString::fromStdString(scratch.path().string());
+    EXPECT_TRUE(shot.save(folder + QLatin1Char('/') + QLatin1String(name)));
 }
 
 const QRgb kBrownGold = qRgb(202, 165, 108);
@@ -366,12 +390,13 @@ TEST(MailPop3View, CountsTheMailboxAndNeedsACompleteAccount) {
     EXPECT_TRUE(serverEdit->toolTip().contains(QStringLiteral("pop3s://")));
     QTest::keyClicks(page->findChild<QLineEdit*>(QStringLiteral("2004")), QStringLiteral("ann"));
     QTest::keyClicks(page->findChild<QLineEdit*>(QStringLiteral("2005")), QStringLiteral("pw"));
-    view->GetGUIController()->DestroyGUI();
 
     view->Activate();
     EXPECT_TRUE(qxtest::waitFor([&] {
         return showsPicture(context, "mailer_get.png") && showsBadge(context, kBrownGold);
     }));
+    saveKeyAndPage(context, page, "mail-pop3-key.png");
+    view->GetGUIController()->DestroyGUI();
     view->Deactivate();
     view->Release();
     EXPECT_TRUE(qxtest::waitFor([&] { return context.destroyedCount() == 1; }));
@@ -450,4 +475,37 @@ TEST(MailWebView, ReadsTheFeedOverHttpsOnlyWithAVerifiedCertificate) {
         view->Release();
         EXPECT_TRUE(qxtest::waitFor([&] { return context.destroyedCount() == 1; }));
     }
+}
+
+// The local mail key's action starts the application the desktop names for "mailto:"
+// addresses; with none and no xdg-email, a press does nothing.
+TEST(MailLocalAction, StartsTheDesktopsMailProgram) {
+    ensureApplication();
+    qxtest::TempDir dir;
+    std::filesystem::create_directories(dir / "bin");
+    const std::string launched = (dir / "launched").string();
+    qxtest::writeFile(dir / "bin/xdg-mime", "#!/bin/sh\necho 'mymail.desktop'\n");
+    qxtest::writeFile(dir / "bin/gtk-launch",
+                      "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + launched + "'\n");
+    for (const char* name : {"bin/xdg-mime", "bin/gtk-launch"})
+        std::filesystem::permissions(dir / name, std::filesystem::perms::owner_all);
+    KitTestContext context;
+    IQXViewPluginInstance* view = createView(u"incount.shellmail.view", context);
+    IQXActionPluginInstance* action = createAction(u"goto.shellmail.action", context);
+    ASSERT_TRUE(view && action);
+    context.setViewInstance(view);
+    {
+        qxtest::ScopedEnv path("PATH", (dir / "bin").string());
+        action->KeyDown();
+        EXPECT_TRUE(qxtest::waitFor([&] { return qxtest::readFile(launched) == "mymail\n"; }));
+    }
+    {
+        qxtest::ScopedEnv path("PATH", (dir / "nothing").string());
+        action->KeyDown();
+        action->KeyUp();
+    }
+    EXPECT_EQ(qxtest::readFile(launched), "mymail\n");
+    action->Release();
+    view->Release();
+    EXPECT_TRUE(qxtest::waitFor([&] { return context.destroyedCount() == 2; }));
 }
