@@ -41,6 +41,7 @@ void CGmailPluginView::Update() {
 
 void CGmailPluginView::OnComplete(const unsigned char* body, size_t length) {
     const char* text = reinterpret_cast<const char*>(body);
+    m_lastFailure = 0;
     int32_t shown = 0;
     {
         std::lock_guard lock(m_mutex);
@@ -56,8 +57,12 @@ void CGmailPluginView::OnComplete(const unsigned char* body, size_t length) {
 }
 
 void CGmailPluginView::OnFailed(int error, int httpStatus) {
-    QXLog::info(QXLog::kPlugins, "Web mail feed not read (curl error " + std::to_string(error) +
-                                     ", HTTP status " + std::to_string(httpStatus) + ")");
+    // Told once per kind of failure, not at every retry of an unreachable feed.
+    const int failure = error * 1000 + httpStatus;
+    if (m_lastFailure.exchange(failure) != failure)
+        QXLog::warning(QXLog::kPlugins, "Web mail feed not read (curl error " +
+                                            std::to_string(error) + ", HTTP status " +
+                                            std::to_string(httpStatus) + ")");
     MailDrawing::show(context(), "no_connect.png");
     setLastPoll(tickCount());
 }

@@ -4,6 +4,7 @@
 #include "MailProps.h"
 #include "kit/CQXViewPluginInstanceExWithDownloading.h"
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -51,5 +52,6 @@ private:
     mutable std::mutex m_mutex; // m_userName, m_password and the reader's state
     QString m_userName;
     QString m_password; // protected form
+    std::atomic<int> m_lastFailure{0}; // the last failure logged, 0 after a success
     MailProps::PageHolder m_page;
 };
