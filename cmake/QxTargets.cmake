@@ -107,11 +107,12 @@ function(qx_add_test name)
         ENVIRONMENT "${ARG_ENVIRONMENT}")
 endfunction()
 
-# qx_add_plugin(<Name> SOURCES ... INFO <Info.plist> [LINKS ...] [PLUGINS_DIR <dir>])
+# qx_add_plugin(<Name> SOURCES ... INFO <Info.plist> [FILES ...] [LINKS ...] [PLUGINS_DIR <dir>])
 # A plug-in library laid out as the program finds it: <dir>/<Name>/<Name>.so beside its
-# Info.plist. <dir> is the program folder's "Plugins" unless given (test plug-ins).
+# Info.plist and the FILES (pictures the library loads from its own folder). <dir> is the
+# program folder's "Plugins" unless given (test plug-ins).
 function(qx_add_plugin name)
-    cmake_parse_arguments(ARG "" "INFO;PLUGINS_DIR" "SOURCES;LINKS" ${ARGN})
+    cmake_parse_arguments(ARG "" "INFO;PLUGINS_DIR" "SOURCES;LINKS;FILES" ${ARGN})
     _qx_reject_unparsed(qx_add_plugin ${ARG_UNPARSED_ARGUMENTS})
     if(NOT ARG_PLUGINS_DIR)
         set(ARG_PLUGINS_DIR ${QX_PROGRAM_DIR}/Plugins)
@@ -131,4 +132,13 @@ function(qx_add_plugin name)
             DEPENDS ${info} VERBATIM)
         target_sources(${name} PRIVATE ${copy})
     endif()
+    foreach(file IN LISTS ARG_FILES)
+        get_filename_component(source ${file} ABSOLUTE)
+        get_filename_component(base ${file} NAME)
+        set(copy ${ARG_PLUGINS_DIR}/${name}/${base})
+        add_custom_command(OUTPUT ${copy}
+            COMMAND ${CMAKE_COMMAND} -E copy_if_different ${source} ${copy}
+            DEPENDS ${source} VERBATIM)
+        target_sources(${name} PRIVATE ${copy})
+    endforeach()
 endfunction()

@@ -3,6 +3,7 @@
 #include "ActionIcons.h"
 #include "ButtonSets.h"
 #include "KeyboardTemplate.h"
+#include "MailIcons.h"
 #include "ProgramIcons.h"
 #include "ToolBarIcons.h"
 
@@ -40,6 +41,7 @@ const std::vector<ArtProduct>& artProducts() {
         {QStringLiteral("toolbar-icons"),
          QStringLiteral("the main window's tool-bar pictures, 56x32 and @2x"),
          kData + QStringLiteral("/icons"), pictures(drawToolBarIcons)},
+        {QStringLiteral("mail"), QStringLiteral("the Mail plug-in's key backgrounds"), QStringLiteral("src/plugins/Mail"), pictures(drawMailIcons)},
     };
     return products;
 }

@@ -53,6 +53,10 @@ public:
     uint32_t lastPoll() const { return m_lastPoll.load(std::memory_order_relaxed); }
 
 protected:
+    // Moves the last update's time: 0 makes the next tick update; a time in the past brings
+    // the next update nearer. Any thread.
+    void setLastPoll(uint32_t value) { m_lastPoll.store(value, std::memory_order_relaxed); }
+
     // The clock ticks are measured with; a view may use another one (tests do).
     virtual uint32_t tickCount() const { return qxTickCount(); }
 

@@ -81,14 +81,14 @@ inline uint32_t qxWaitForAnyEvent(std::vector<QXAutoResetEvent>& events, uint32_
     if (events.empty() || events.size() > kQXMaximumWaitEvents)
         return kQXWaitFailed;
     using Clock = std::chrono::steady_clock;
-    const bool forever = timeoutMs == kQXWaitInfinite;
+    const bool noTimeout = timeoutMs == kQXWaitInfinite;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::array<pollfd, kQXMaximumWaitEvents> watched{};
     for (size_t i = 0; i < events.size(); ++i)
         watched[i] = pollfd{events[i].fd(), POLLIN, 0};
     for (;;) {
         int waitMs = -1;
-        if (!forever) {
+        if (!noTimeout) {
             // Rounded up, so that the wait does not end just short of the deadline; long
             // time-outs are waited for in pieces that fit poll's int.
             auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -102,7 +102,7 @@ inline uint32_t qxWaitForAnyEvent(std::vector<QXAutoResetEvent>& events, uint32_
             return kQXWaitFailed;
         }
         if (ready == 0) {
-            if (!forever && Clock::now() >= deadline)
+            if (!noTimeout && Clock::now() >= deadline)
                 return kQXWaitTimeout;
             continue;
         }

@@ -1,5 +1,7 @@
 #include "kit/QXKeySurfacePainter.h"
 
+#include <QFontDatabase>
+#include <QPaintDevice>
 #include <cstddef>
 
 namespace {
@@ -55,4 +57,19 @@ void QXKeySurfacePainter::commit() {
             to[2] = static_cast<unsigned char>(qRed(from[x]));
         }
     }
+}
+
+QFont qxKeySurfaceFont(const QString& family, double points, const QPaintDevice& device) {
+    // A point is 96 / 72 pixels on the key surface.
+    constexpr double kSurfaceDpi = 96.0;
+    QFont font;
+    if (QFontDatabase::hasFamily(family)) {
+        font.setFamily(family);
+    } else {
+        font.setFamily(QStringLiteral("sans-serif"));
+        font.setStyleHint(QFont::SansSerif);
+    }
+    font.setPointSizeF(points * kSurfaceDpi / device.logicalDpiY());
+    font.setStyleStrategy(QFont::PreferAntialias);
+    return font;
 }

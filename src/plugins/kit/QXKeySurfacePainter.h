@@ -2,6 +2,7 @@
 
 #include "pluginhost/QXPluginInterfaces.h"
 
+#include <QFont>
 #include <QImage>
 #include <QPainter>
 #include <QRect>
@@ -43,3 +44,9 @@ private:
     QPainter m_painter; // after m_image: ends before the image goes
     bool m_committed = false;
 };
+
+// The font key pictures write text in: family at points on the key surface (a 96 DPI device)
+// for a painter on device. A family the machine lacks falls back to the desktop's generic
+// sans-serif family (fontconfig's "sans-serif"), not to whatever family Qt would substitute
+// by name. Anti-aliased; regular weight, not italic.
+QFont qxKeySurfaceFont(const QString& family, double points, const QPaintDevice& device);
