@@ -4,15 +4,10 @@
 #include "kit/QXKeySurfacePainter.h"
 
 #include <QFont>
-#include <QFontDatabase>
-#include <QFontInfo>
 #include <QPainter>
 #include <QTextOption>
 
 namespace {
-
-// The key surface is a 96 DPI device: a point is 96 / 72 pixels.
-constexpr double kSurfaceDpi = 96.0;
 
 QColor fromColorref(uint32_t colorref) {
     return QColor(colorref & 0xFF, (colorref >> 8) & 0xFF, (colorref >> 16) & 0xFF);
@@ -20,20 +15,10 @@ QColor fromColorref(uint32_t colorref) {
 
 QFont pictureFont(const DrawStringSettings& settings, const QPaintDevice& device) {
     QString family = settings.font.isEmpty() ? QStringLiteral("Tahoma") : settings.font;
-    QFont font;
-    // An unknown family falls back to the desktop's generic sans-serif family (fontconfig's
-    // "sans-serif"), not to whatever family Qt would substitute by name.
-    if (QFontDatabase::hasFamily(family)) {
-        font.setFamily(family);
-    } else {
-        font.setFamily(QStringLiteral("sans-serif"));
-        font.setStyleHint(QFont::SansSerif);
-    }
     int points = settings.size < 4 ? 8 : settings.size;
-    font.setPointSizeF(points * kSurfaceDpi / device.logicalDpiY());
+    QFont font = QXKeySurfacePainter::keyFont(family, points, device);
     font.setBold(settings.bold);
     font.setItalic(settings.italic);
-    font.setStyleStrategy(QFont::PreferAntialias);
     return font;
 }
 

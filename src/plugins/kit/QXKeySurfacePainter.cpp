@@ -1,10 +1,15 @@
 #include "kit/QXKeySurfacePainter.h"
 
+#include <QFontDatabase>
+#include <QPaintDevice>
 #include <cstddef>
 
 namespace {
 
 constexpr int kBytesPerPixel = 3;
+
+// The key surface is a 96 DPI device: a point is 96 / 72 pixels.
+constexpr double kSurfaceDpi = 96.0;
 
 bool usable(const QXDrawingSurface* surface) {
     return surface && surface->bits && surface->width > 0 && surface->height > 0 &&
@@ -55,4 +60,18 @@ void QXKeySurfacePainter::commit() {
             to[2] = static_cast<unsigned char>(qRed(from[x]));
         }
     }
+}
+
+QFont QXKeySurfacePainter::keyFont(const QString& family, double points,
+                                   const QPaintDevice& device) {
+    QFont font;
+    if (QFontDatabase::hasFamily(family)) {
+        font.setFamily(family);
+    } else {
+        font.setFamily(QStringLiteral("sans-serif"));
+        font.setStyleHint(QFont::SansSerif);
+    }
+    font.setPointSizeF(points * kSurfaceDpi / device.logicalDpiY());
+    font.setStyleStrategy(QFont::PreferAntialias);
+    return font;
 }

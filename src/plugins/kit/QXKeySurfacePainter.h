@@ -2,6 +2,7 @@
 
 #include "pluginhost/QXPluginInterfaces.h"
 
+#include <QFont>
 #include <QImage>
 #include <QPainter>
 #include <QRect>
@@ -36,6 +37,11 @@ public:
 
     // Ends painting and writes the picture to the surface; later calls do nothing.
     void commit();
+
+    // The font key pictures draw text with: family when the system has it, else the
+    // desktop's generic sans-serif family (not whatever family Qt would substitute by name);
+    // points on the key's 96 DPI scale, whatever the device's; anti-aliased.
+    static QFont keyFont(const QString& family, double points, const QPaintDevice& device);
 
 private:
     QXDrawingSurface* m_surface;
