@@ -3,6 +3,8 @@
 #include <QFontDatabase>
 #include <QPaintDevice>
 #include <cstddef>
+#include <map>
+#include <mutex>
 
 namespace {
 
@@ -64,8 +66,21 @@ void QXKeySurfacePainter::commit() {
 
 QFont QXKeySurfacePainter::keyFont(const QString& family, double points,
                                    const QPaintDevice& device) {
+    // Asking fontconfig costs about a millisecond, too much for views that draw every
+    // second, so the answer is kept for the process's life: a family installed meanwhile
+    // is used from the next start.
+    static std::mutex mutex;
+    static std::map<QString, bool> known;
+    bool has;
+    {
+        std::lock_guard lock(mutex);
+        auto it = known.find(family);
+        if (it == known.end())
+            it = known.emplace(family, QFontDatabase::hasFamily(family)).first;
+        has = it->second;
+    }
     QFont font;
-    if (QFontDatabase::hasFamily(family)) {
+    if (has) {
         font.setFamily(family);
     } else {
         font.setFamily(QStringLiteral("sans-serif"));
