@@ -5,6 +5,7 @@
 #include "SysStatProps.h"
 #include "kit/CQXViewPluginInstanceEx.h"
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -41,6 +42,9 @@ public:
     QString adapter() const override;
     void SetAdapter(const QString& name) override;
 
+    // The next update draws, whatever the figures.
+    void Activate() override;
+    // Draws and publishes the picture when its text changed since the last drawing.
     void Update() override;
 
     // The interfaces the system has now, in its order. Any thread.
@@ -49,5 +53,8 @@ public:
 private:
     mutable std::mutex m_mutex; // guards m_adapter between the GUI and working threads
     std::string m_adapter;
+    std::atomic<bool> m_drawn{false};
+    std::string m_shownReceived; // what the picture shows; working thread
+    std::string m_shownSent;
     SysStatProps::PageHolder m_page;
 };

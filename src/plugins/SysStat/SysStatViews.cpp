@@ -35,18 +35,28 @@ void CMemRenderer::SetMemoryType(int index) {
     SysStatProps::write(context(), u"MemoryType", QString::number(index));
 }
 
+void CMemRenderer::Activate() {
+    m_drawn.store(false);
+    CQXViewPluginInstanceEx::Activate();
+}
+
 void CMemRenderer::Update() {
     // Unreadable figures keep the last picture.
     SysStatFigures::MemInfo info;
     if (!SysStatFigures::parseMeminfo(m_meminfo.read(), info))
         return;
+    uint32_t mib = SysStatFigures::availableMiB(info, memoryType());
+    int load = SysStatFigures::physicalLoadPercent(info);
+    if (m_drawn.load() && mib == m_shownMiB && load == m_shownLoad)
+        return;
     {
         QXKeySurfacePainter surface(context()->GetDC());
-        SysStatPictures::paintMem(surface.painter(),
-                                  SysStatFigures::availableMiB(info, memoryType()),
-                                  SysStatFigures::physicalLoadPercent(info));
+        SysStatPictures::paintMem(surface.painter(), mib, load);
     }
     context()->UpdateImage();
+    m_shownMiB = mib;
+    m_shownLoad = load;
+    m_drawn.store(true);
 }
 
 CNetCounters& CNetCounters::instance() {
@@ -86,6 +96,11 @@ void CNetRenderer::SetAdapter(const QString& name) {
     SysStatProps::write(context(), u"Adapter", name);
 }
 
+void CNetRenderer::Activate() {
+    m_drawn.store(false);
+    CQXViewPluginInstanceEx::Activate();
+}
+
 void CNetRenderer::Update() {
     const SysStatFigures::CAdapterTable& table = CNetCounters::instance().refresh(tickCount());
     SysStatFigures::CAdapterTable::Rates rates;
@@ -93,11 +108,18 @@ void CNetRenderer::Update() {
         std::lock_guard lock(m_mutex);
         rates = table.rates(m_adapter);
     }
+    std::string received = SysStatFigures::formatRate(rates.received);
+    std::string sent = SysStatFigures::formatRate(rates.sent);
+    if (m_drawn.load() && received == m_shownReceived && sent == m_shownSent)
+        return;
     {
         QXKeySurfacePainter surface(context()->GetDC());
         SysStatPictures::paintNet(surface.painter(), rates.received, rates.sent);
     }
     context()->UpdateImage();
+    m_shownReceived = std::move(received);
+    m_shownSent = std::move(sent);
+    m_drawn.store(true);
 }
 
 QStringList CNetRenderer::interfaceNames() {
