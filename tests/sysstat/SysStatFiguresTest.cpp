@@ -5,7 +5,9 @@
 
 #include "SysStatPictures.h"
 #include "SysStatTestSupport.h"
+#include "support/QXTestSupport.h"
 
+#include <QDir>
 #include <QPainter>
 #include <gtest/gtest.h>
 #include <string>
@@ -194,4 +196,54 @@ TEST(SysStatNet, RatesAverageAndACounterGoingBackHalvesTheRate) {
     EXPECT_EQ(formatRate(0x3FFFFFFF), "1023 MB/s");
     EXPECT_EQ(formatRate(1ull << 30), "1 GB/s");
     EXPECT_EQ(formatRate(5000ull << 30), "5000 GB/s");
+}
+
+// The picture for people (docs/screenshots/sysstat-keys.png): the three keys from recorded
+// figures, twice their size. Into the sources only when QX_UPDATE_SCREENSHOTS (or
+// QX_SCREENSHOTS) is set, otherwise into a scratch folder.
+TEST(SysStatPictures, KeysForPeople) {
+    sysstattest::ensureApplication();
+    CCpuHistory history;
+    CpuTimes times;
+    uint64_t user = 0, system = 0, idle = 0;
+    for (int second = 0; second < 17; ++second) {
+        // A build starts, runs and ends: load rising to 90 %, a fifth of it in the kernel.
+        int load = second < 4 ? 5 : second < 13 ? 40 + 5 * (second - 4) : 10;
+        user += static_cast<uint64_t>(load * 8 / 10);
+        system += static_cast<uint64_t>(load * 2 / 10);
+        idle += static_cast<uint64_t>(100 - load);
+        ASSERT_TRUE(parseProcStat(procStat(user, 0, system, idle, 0, 0, 0), times));
+        history.add(times);
+    }
+    MemInfo info;
+    ASSERT_TRUE(parseMeminfo("MemTotal: 16303400 kB\nMemAvailable: 9502720 kB\n", info));
+
+    QImage keys[3];
+    for (QImage& key : keys)
+        key = QImage(48, 48, QImage::Format_RGB32);
+    QPainter painter;
+    painter.begin(&keys[0]);
+    SysStatPictures::paintCpu(painter, history);
+    painter.end();
+    painter.begin(&keys[1]);
+    SysStatPictures::paintMem(painter, availableMiB(info, kPhysical), physicalLoadPercent(info));
+    painter.end();
+    painter.begin(&keys[2]);
+    SysStatPictures::paintNet(painter, 734003, 18432);
+    painter.end();
+
+    QImage shot(8 + 104 * 3, 112, QImage::Format_RGB32);
+    shot.fill(QColor(64, 64, 64));
+    painter.begin(&shot);
+    for (int i = 0; i < 3; ++i)
+        painter.drawImage(QRect(8 + 104 * i, 8, 96, 96), keys[i]);
+    painter.end();
+
+    bool forPeople = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS") ||
+                     qEnvironmentVariableIsSet("QX_SCREENSHOTS");
+    qxtest::TempDir scratch;
+    QString folder = forPeople ? QStringLiteral(QX_SOURCE_DIR "/docs/screenshots")
+                               : QString::fromStdString(scratch.path().string());
+    QDir().mkpath(folder);
+    EXPECT_TRUE(shot.save(folder + QStringLiteral("/sysstat-keys.png")));
 }

@@ -9,16 +9,35 @@
 
 #include <QPainter>
 #include <QStringList>
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
-void CCpuRenderer::render(QImage& image, uint32_t /*now*/) {
+CCpuRenderer::Shown CCpuRenderer::shown() const {
+    Shown shown{};
+    shown[0] = m_history.newest().load;
+    size_t at = 1;
+    for (const SysStatFigures::CpuSample& sample : m_history.samples()) {
+        int squares = sample.load / 10 + 1;
+        shown[at++] = squares;
+        shown[at++] = std::min(sample.kernel / 10, squares);
+    }
+    return shown;
+}
+
+bool CCpuRenderer::render(QImage& image, uint32_t /*now*/) {
     // A reading that fails, or comes with no time passed, leaves the history as it was.
     SysStatFigures::CpuTimes times;
     if (SysStatFigures::parseProcStat(m_stat.read(), times))
         m_history.add(times);
+    Shown now = shown();
+    if (m_painted && now == m_shown)
+        return false;
     QPainter painter(&image);
     SysStatPictures::paintCpu(painter, m_history);
+    m_shown = now;
+    m_painted = true;
+    return true;
 }
 
 CMemRenderer::CMemRenderer(IQXViewPluginContext* context)
