@@ -155,6 +155,14 @@ TEST(SysStatMem, KindsComeFromMeminfoAndTheBarShowsThePhysicalLoad) {
             ASSERT_EQ(image.pixelColor(x, y), x < 12 ? kOrange : kGreen) << x << "," << y;
     EXPECT_EQ(inkIn(image, QRect(0, 40, 48, 4)), 0);
     EXPECT_GT(inkIn(image, QRect(0, 14, 48, 20)), 20) << "no text in the middle";
+
+    // A big machine's figure still fits across the key, whole.
+    painter.begin(&image);
+    SysStatPictures::paintMem(painter, 1234567, 25);
+    painter.end();
+    EXPECT_GT(inkIn(image, QRect(0, 14, 48, 20)), 20);
+    EXPECT_EQ(inkIn(image, QRect(0, 0, 1, 44)) + inkIn(image, QRect(47, 0, 1, 44)), 0)
+        << "the text runs off the key";
 }
 
 TEST(SysStatNet, RatesAverageAndACounterGoingBackHalvesTheRate) {

@@ -3,8 +3,10 @@
 #include "kit/QXKeySurfacePainter.h"
 
 #include <QColor>
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QString>
+#include <algorithm>
 
 namespace SysStatPictures {
 
@@ -14,9 +16,23 @@ const QColor kGreen(0x85, 0xE9, 0x27);
 const QColor kRedOrange(0xE5, 0x53, 0x33);
 const QColor kOrange(0xE9, 0x85, 0x27);
 
-// Draws text centred on (x, y), wider than the key if it must be.
+// Draws text centred on (x, y). A text wider than the key (a six-digit memory figure, a
+// four-digit rate in the desktop's sans-serif, wider than the family asked for) is drawn
+// smaller until it fits, so the key never shows half a figure.
 void drawCentred(QPainter& painter, double x, double y, const QString& text) {
-    painter.drawText(QRectF(x - 100, y - 50, 200, 100), Qt::AlignCenter | Qt::TextDontClip, text);
+    constexpr double kRoom = 44; // a pixel and a half clear on either side
+    QRectF around(x - 100, y - 50, 200, 100);
+    double width = QFontMetricsF(painter.font(), painter.device()).horizontalAdvance(text);
+    if (width <= kRoom) {
+        painter.drawText(around, Qt::AlignCenter, text);
+        return;
+    }
+    QFont font = painter.font();
+    QFont smaller = font;
+    smaller.setPointSizeF(std::max(1.0, font.pointSizeF() * kRoom / width));
+    painter.setFont(smaller);
+    painter.drawText(around, Qt::AlignCenter, text);
+    painter.setFont(font);
 }
 
 void beginText(QPainter& painter, const char* family, double points) {

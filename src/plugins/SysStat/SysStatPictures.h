@@ -7,7 +7,8 @@
 class QPainter;
 
 // The pictures of the SysStat views on a 48 x 48 key, each painted over the whole square.
-// Text is anti-aliased; squares and bars are not. Text needs a QGuiApplication.
+// Text is anti-aliased, and drawn smaller when it would not fit across the key; squares and
+// bars are not anti-aliased. Text needs a QGuiApplication.
 namespace SysStatPictures {
 
 // The newest load as "N%" centred on (24, 12), and per sample, oldest first, a column at
