@@ -11,8 +11,12 @@ namespace QXDesktop {
 // Returns at once; false when the opener could not be started.
 bool open(const std::string& fileOrAddress);
 
-// Starts a program (argv[0] looked up in PATH) detached from this one: it outlives the
-// program and leaves no zombie. Returns at once; false when it could not be started.
-bool launch(const std::vector<std::string>& argv);
+// Starts argv[0] (looked up on PATH unless it holds a slash) with the rest as its arguments,
+// detached from this process: it is not a child of ours and outlives us. Returns at once;
+// false when argv is empty or the program could not be started.
+bool start(const std::vector<std::string>& argv);
+
+// The full path of the executable file name on PATH, or empty when there is none.
+std::string findOnPath(const std::string& name);
 
 } // namespace QXDesktop

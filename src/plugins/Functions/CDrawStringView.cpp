@@ -4,7 +4,6 @@
 #include "kit/QXKeySurfacePainter.h"
 
 #include <QFont>
-#include <QFontInfo>
 #include <QPainter>
 #include <QTextOption>
 
@@ -17,7 +16,7 @@ QColor fromColorref(uint32_t colorref) {
 QFont pictureFont(const DrawStringSettings& settings, const QPaintDevice& device) {
     QString family = settings.font.isEmpty() ? QStringLiteral("Tahoma") : settings.font;
     int points = settings.size < 4 ? 8 : settings.size;
-    QFont font = qxKeySurfaceFont(family, points, device);
+    QFont font = QXKeySurfacePainter::keyFont(family, points, device);
     font.setBold(settings.bold);
     font.setItalic(settings.italic);
     return font;

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,18 +33,9 @@ void CDefaultMailerViewInstance::defaultAction() {
 
 namespace {
 
-bool inPath(const std::string& program) {
-    std::stringstream path(std::getenv("PATH") ? std::getenv("PATH") : "");
-    std::string folder;
-    while (std::getline(path, folder, ':'))
-        if (!folder.empty() && ::access((folder + "/" + program).c_str(), X_OK) == 0)
-            return true;
-    return false;
-}
-
 // The desktop entry named for "mailto:" addresses ("thunderbird.desktop"), or "".
 std::string mailtoDesktopEntry() {
-    if (!inPath("xdg-mime"))
+    if (QXDesktop::findOnPath("xdg-mime").empty())
         return {};
     FILE* pipe = ::popen("xdg-mime query default x-scheme-handler/mailto 2>/dev/null", "re");
     if (!pipe)
@@ -67,8 +57,8 @@ std::string mailtoDesktopEntry() {
 
 bool qxOpenMailClient() {
     std::string entry = mailtoDesktopEntry();
-    if (!entry.empty() && inPath("gtk-launch") &&
-        QXDesktop::launch({"gtk-launch", entry.substr(0, entry.size() - 8)}))
+    if (!entry.empty() && !QXDesktop::findOnPath("gtk-launch").empty() &&
+        QXDesktop::start({"gtk-launch", entry.substr(0, entry.size() - 8)}))
         return true;
-    return inPath("xdg-email") && QXDesktop::launch({"xdg-email"});
+    return !QXDesktop::findOnPath("xdg-email").empty() && QXDesktop::start({"xdg-email"});
 }

@@ -52,7 +52,7 @@ void drawBackground(QPainter& painter, const char* name) {
 void drawBadge(QPainter& painter, uint32_t colorref, int count) {
     painter.save();
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
-    painter.setFont(qxKeySurfaceFont(QStringLiteral("Tahoma"), 10, *painter.device()));
+    painter.setFont(QXKeySurfacePainter::keyFont(QStringLiteral("Tahoma"), 10, *painter.device()));
     const QString text = QString::number(count);
     const QPointF centre(24, 36);
     // The text's box centred on the point, with the sixth of an em at each side that a

@@ -3,10 +3,15 @@
 #include <QFontDatabase>
 #include <QPaintDevice>
 #include <cstddef>
+#include <map>
+#include <mutex>
 
 namespace {
 
 constexpr int kBytesPerPixel = 3;
+
+// The key surface is a 96 DPI device: a point is 96 / 72 pixels.
+constexpr double kSurfaceDpi = 96.0;
 
 bool usable(const QXDrawingSurface* surface) {
     return surface && surface->bits && surface->width > 0 && surface->height > 0 &&
@@ -59,11 +64,23 @@ void QXKeySurfacePainter::commit() {
     }
 }
 
-QFont qxKeySurfaceFont(const QString& family, double points, const QPaintDevice& device) {
-    // A point is 96 / 72 pixels on the key surface.
-    constexpr double kSurfaceDpi = 96.0;
+QFont QXKeySurfacePainter::keyFont(const QString& family, double points,
+                                   const QPaintDevice& device) {
+    // Asking fontconfig costs about a millisecond, too much for views that draw every
+    // second, so the answer is kept for the process's life: a family installed meanwhile
+    // is used from the next start.
+    static std::mutex mutex;
+    static std::map<QString, bool> known;
+    bool has;
+    {
+        std::lock_guard lock(mutex);
+        auto it = known.find(family);
+        if (it == known.end())
+            it = known.emplace(family, QFontDatabase::hasFamily(family)).first;
+        has = it->second;
+    }
     QFont font;
-    if (QFontDatabase::hasFamily(family)) {
+    if (has) {
         font.setFamily(family);
     } else {
         font.setFamily(QStringLiteral("sans-serif"));

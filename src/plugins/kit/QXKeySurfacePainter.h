@@ -38,15 +38,14 @@ public:
     // Ends painting and writes the picture to the surface; later calls do nothing.
     void commit();
 
+    // The font key pictures draw text with: family when the system has it, else the
+    // desktop's generic sans-serif family (not whatever family Qt would substitute by name);
+    // points on the key's 96 DPI scale, whatever the device's; anti-aliased.
+    static QFont keyFont(const QString& family, double points, const QPaintDevice& device);
+
 private:
     QXDrawingSurface* m_surface;
     QImage m_image;
     QPainter m_painter; // after m_image: ends before the image goes
     bool m_committed = false;
 };
-
-// The font key pictures write text in: family at points on the key surface (a 96 DPI device)
-// for a painter on device. A family the machine lacks falls back to the desktop's generic
-// sans-serif family (fontconfig's "sans-serif"), not to whatever family Qt would substitute
-// by name. Anti-aliased; regular weight, not italic.
-QFont qxKeySurfaceFont(const QString& family, double points, const QPaintDevice& device);
