@@ -14,6 +14,7 @@
 #include "pluginhost/QXPluginLiveSet.h"
 #include "update/CFirmwareUpdateDlg.h"
 #include "update/QXFirmwareUpdateController.h"
+#include "utility/utility.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -168,6 +169,9 @@ void QXMainController::shutdown() {
         set->waitForInstances(std::max(std::chrono::milliseconds(0),
                                        std::chrono::duration_cast<std::chrono::milliseconds>(
                                            deadline - std::chrono::steady_clock::now())));
+    // Views drawing on the shared working thread leave Qt data of that thread behind (its
+    // font cache); it goes with the thread, which must end while Qt is still up.
+    WorkingThreadStop();
     // The keyboard gets its own codes back and goes dark; the device thread writes that.
     m_device.reset();
     QXPluginInstanceFactory::setCurrent(nullptr);

@@ -30,7 +30,8 @@ template <typename T> bool contains(const std::vector<T>& list, const T& value) 
 }
 
 // The one thread that ticks every listener in turn. It sleeps on a condition variable
-// while no listener is added, so an idle program does not wake up for it.
+// while no listener is added, so an idle program does not wake up for it. It starts with
+// the first Add or Free, and again after a stop.
 class WorkingThread {
 public:
     static WorkingThread& instance() {
@@ -44,6 +45,7 @@ public:
             if (contains(m_listeners, listener) || contains(m_releases, listener))
                 return;
             m_listeners.push_back(listener);
+            start();
         }
         m_wake.notify_all();
     }
@@ -65,14 +67,36 @@ public:
             if (contains(m_releases, listener))
                 return;
             m_releases.push_back(listener);
+            start();
         }
         m_wake.notify_all();
     }
 
-private:
-    WorkingThread() {
-        // Held so that the worker sees m_workerId once it takes the lock.
+    void stop() {
+        if (onWorker())
+            return;
+        // One stop at a time: a second caller finds the thread ended or waits for it here.
+        std::lock_guard stopping(m_stopMutex);
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_thread.joinable())
+                return;
+            m_draining = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
         std::lock_guard lock(m_mutex);
+        m_draining = false;
+        m_workerId = std::thread::id();
+    }
+
+private:
+    WorkingThread() = default;
+
+    // With m_mutex held. The worker takes the lock first thing, so it sees m_workerId.
+    void start() {
+        if (m_draining || m_thread.joinable())
+            return;
         m_thread = std::thread([this] { run(); });
         m_workerId = m_thread.get_id();
     }
@@ -92,7 +116,7 @@ private:
             m_thread.join();
     }
 
-    bool onWorker() const { return std::this_thread::get_id() == m_workerId; }
+    bool onWorker() const { return std::this_thread::get_id() == m_workerId.load(); }
 
     void run() {
         std::unique_lock lock(m_mutex);
@@ -104,14 +128,17 @@ private:
                 lock.unlock();
                 callGuarded([&] { listener->release(); });
                 lock.lock();
+            } else if (m_draining) {
+                return;
             } else if (m_listeners.empty()) {
                 m_wake.wait(lock, [&] {
-                    return m_stopping || !m_listeners.empty() || !m_releases.empty();
+                    return m_stopping || m_draining || !m_listeners.empty() ||
+                           !m_releases.empty();
                 });
                 nextRound = Clock::now();
             } else if (Clock::now() < nextRound) {
                 m_wake.wait_until(lock, nextRound, [&] {
-                    return m_stopping || !m_releases.empty() || m_listeners.empty();
+                    return m_stopping || m_draining || !m_releases.empty() || m_listeners.empty();
                 });
             } else {
                 runRound(lock);
@@ -125,7 +152,7 @@ private:
         m_round = m_listeners;
         for (IWorkingThreadListener* listener : m_round) {
             // Removed or freed by an earlier tick of this round, or from another thread.
-            if (m_stopping || !contains(m_listeners, listener))
+            if (m_stopping || m_draining || !contains(m_listeners, listener))
                 continue;
             m_ticking = listener;
             lock.unlock();
@@ -137,15 +164,18 @@ private:
     }
 
     std::mutex m_mutex;
+    std::mutex m_stopMutex; // held by WorkingThreadStop while it waits for the thread
     std::condition_variable m_wake;      // the worker waits for listeners, releases or stop
     std::condition_variable m_tickEnded; // removing threads wait for a tick to end
     std::vector<IWorkingThreadListener*> m_listeners; // ticked in the order they were added
     std::vector<IWorkingThreadListener*> m_releases;  // handed over, release() still due
     std::vector<IWorkingThreadListener*> m_round;     // worker only
     IWorkingThreadListener* m_ticking = nullptr;      // whose tick runs now
-    bool m_stopping = false;
+    bool m_stopping = false; // the program is exiting: the thread ends for good
+    bool m_draining = false; // a stop waits: release what was handed over, then end
     std::thread m_thread;
-    std::thread::id m_workerId;
+    // Read without the lock by onWorker; empty while no thread runs.
+    std::atomic<std::thread::id> m_workerId{};
 };
 
 } // namespace
@@ -165,6 +195,11 @@ QX_UTILITY_API void WorkingThreadRemoveListener(IWorkingThreadListener* listener
 QX_UTILITY_API void WorkingThreadFreeListener(IWorkingThreadListener* listener) {
     if (listener && !g_gone)
         WorkingThread::instance().free(listener);
+}
+
+QX_UTILITY_API void WorkingThreadStop() {
+    if (!g_gone)
+        WorkingThread::instance().stop();
 }
 
 } // extern "C"

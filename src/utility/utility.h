@@ -113,4 +113,12 @@ QX_UTILITY_API void WorkingThreadRemoveListener(IWorkingThreadListener* listener
 // calls its release() once. The caller must not touch it afterwards.
 QX_UTILITY_API void WorkingThreadFreeListener(IWorkingThreadListener* listener);
 
+// Ends the working thread once it has released every listener handed over, and returns
+// when it has ended; listeners still added are not ticked until the next Add or Free
+// starts the thread again. A program that lets its plug-ins draw on the thread calls it
+// while the libraries they draw with are still up, so that the thread's own data in them
+// (Qt's font caches of that thread, say) go with the thread and not after those libraries
+// are torn down at exit. Called from a tick, it does nothing.
+QX_UTILITY_API void WorkingThreadStop();
+
 } // extern "C"

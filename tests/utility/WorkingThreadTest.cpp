@@ -11,6 +11,10 @@
 #include <set>
 #include <thread>
 #include <vector>
+#include <filesystem>
+#include <string>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -209,6 +213,34 @@ TEST(WorkingThreadTest, ListenerAddedTwiceTicksOncePerRound) {
     WorkingThreadRemoveListener(&twice);
     WorkingThreadRemoveListener(&once);
     EXPECT_LE(std::abs(twice.ticks - once.ticks), 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST(WorkingThreadTest, StopReleasesWhatWasHandedOverEndsTheThreadAndAddStartsItAgain) {
+    TestListener kept;
+    std::atomic<pid_t> worker{0};
+    kept.onTick = [&] { worker = static_cast<pid_t>(::syscall(SYS_gettid)); };
+    Added added(&kept);
+    ASSERT_TRUE(qxtest::waitFor([&] { return worker != 0; }));
+    const pid_t first = worker;
+
+    // Handed over just before: released by the time the stop returns, on the old thread.
+    auto* freed = new TestListener;
+    WorkingThreadFreeListener(freed);
+    WorkingThreadStop();
+    EXPECT_EQ(freed->releases, 1);
+    delete freed;
+    const std::string task = "/proc/self/task/" + std::to_string(first);
+    EXPECT_FALSE(std::filesystem::exists(task)) << "the thread has ended";
+    WorkingThreadStop(); // nothing left to stop
+
+    // A listener still added ticks again, on a new thread, once another is added.
+    TestListener other;
+    Added second(&other);
+    EXPECT_TRUE(qxtest::waitFor([&] { return other.ticks > 0 && worker != first; }));
 }
 
 } // namespace
