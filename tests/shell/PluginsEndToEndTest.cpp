@@ -1,4 +1,4 @@
-// The shipped Functions and Modes plug-ins end to end: qxcfg, run as its own program on a
+// The shipped plug-ins end to end. Functions and Modes: qxcfg, run as its own program on a
 // private X server, drives a virtual keyboard from a profile whose keys show a text, type
 // a text, send a hot-key and toggle a layer; the keys are pressed on the virtual keyboard
 // and what they do is seen by a window of the test and on the keyboard's displays.
@@ -13,8 +13,16 @@
 #include "support/QXXvfb.h"
 
 #include <QtGlobal>
+#include <arpa/inet.h>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <optional>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 // After gtest: Xlib defines None.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -110,11 +118,14 @@ protected:
             GTEST_SKIP() << "Xvfb is not installed";
         qxtest::QXXvfb::Options options;
         options.layouts = "us";
+        options.windowManager = windowManager();
         m_server = std::make_unique<qxtest::QXXvfb>(options);
         ASSERT_TRUE(m_server->error().empty()) << m_server->error();
         fs::create_directories(m_dir / "run");
         fs::permissions(m_dir / "run", fs::perms::owner_all);
     }
+
+    virtual bool windowManager() const { return false; }
 
     fs::path profile() const { return m_dir / "config" / "TesseraQuadrix"; }
     fs::path tessera() const { return m_dir / "run" / "TesseraQuadrix-virtual" / "kb" / "disk" / "vTessera"; }
@@ -125,18 +136,33 @@ protected:
         return qxtest::runProgram({kBin + "/qxvkbd", "press", key, "--name", "kb"}).exitStatus == 0;
     }
 
-    // The user's layers: one with the plug-ins' keys, and a layer switched by action
-    // that paints F4 red.
-    void writeProfile() {
+    // A plug-in assignment as the profile stores it.
+    static std::string plugin(const char* kind, const char* id, const char* sub, const std::string& properties) {
+        return std::string("<key>") + kind + "</key><dict><key>PluginID</key><string>" + id +
+               "</string><key>SubPluginID</key><string>" + sub +
+               "</string><key>PluginProperties</key><dict>" + properties + "</dict></dict>";
+    }
+
+    // The user's layers, the first one topmost: each an identifier and its property list.
+    void writeProfile(const std::vector<std::pair<std::string, std::u16string>>& layers) {
         QXProfile store({profile(), m_dir / "tmp", kBin}, QXKeyTable::names());
         QXLayerTree tree;
         tree.loadFrom(*store.load()->findChild(u"Layers"));
         tree.ensureFixedItems(store);
-        auto plugin = [](const char* kind, const char* id, const char* sub, const std::string& properties) {
-            return std::string("<key>") + kind + "</key><dict><key>PluginID</key><string>" + id +
-                   "</string><key>SubPluginID</key><string>" + sub +
-                   "</string><key>PluginProperties</key><dict>" + properties + "</dict></dict>";
-        };
+        auto& items = tree.userLayers()->children();
+        for (auto layer = layers.rbegin(); layer != layers.rend(); ++layer) {
+            QXPropertyNode::Ptr node = parsePropertyList(layer->first, layer->second);
+            ASSERT_TRUE(node) << toUtf8(layer->second);
+            items.insert(items.begin(), createItem(*node));
+        }
+        QXPropertyNode root(u"root");
+        tree.saveTo(root);
+        ASSERT_TRUE(store.save(root));
+    }
+
+    // The user's layers: one with the plug-ins' keys, and a layer switched by action
+    // that paints F4 red.
+    void writeProfile() {
         const std::string keys =
             "<plist version=\"1.0\"><dict><key>DisplayName</key><string>Functions</string>"
             "<key>Buttons</key><dict>"
@@ -160,15 +186,7 @@ protected:
             plugin("ViewPlugin", "Functions", "drawstring.view",
                    "<key>String</key><string> </string><key>BkColor</key><string>255</string>") +
             "</dict></dict></dict></plist>";
-        auto& items = tree.userLayers()->children();
-        for (const auto& [text, id] : {std::pair{switched, u"{switched}"}, std::pair{keys, u"{functions}"}}) {
-            QXPropertyNode::Ptr node = parsePropertyList(text, id);
-            ASSERT_TRUE(node) << toUtf8(id);
-            items.insert(items.begin(), createItem(*node));
-        }
-        QXPropertyNode root(u"root");
-        tree.saveTo(root);
-        ASSERT_TRUE(store.save(root));
+        writeProfile({{keys, u"{functions}"}, {switched, u"{switched}"}});
     }
 
     qxtest::TempDir m_dir;
@@ -244,6 +262,169 @@ TEST_F(PluginsEndToEndTest, KeysShowTextTypeSendHotKeysAndToggleALayer) {
                               ? fs::path(QX_SOURCE_DIR) / "docs" / "screenshots" / "functions-keys.png"
                               : m_dir / "functions-keys.png";
     EXPECT_EQ(qxtest::runProgram({kBin + "/qxvkbd", "snapshot", shot.string(), "--name", "kb"}).exitStatus, 0);
+
+    QXSingleInstance probe(m_dir / "run", {});
+    ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
+    ASSERT_TRUE(program.waitForExit(60s));
+    EXPECT_EQ(program.exitStatus(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// The SysStat and WinTweak plug-ins in the running program, with a window manager: keys
+// showing the processor, memory and network figures follow what the machine does, and a
+// key makes the window under the pointer half transparent and opaque again.
+class SystemKeysEndToEndTest : public PluginsEndToEndTest {
+protected:
+    bool windowManager() const override { return true; }
+};
+
+// An ordinary window of another program, managed by the window manager.
+class ManagedWindow {
+public:
+    ManagedWindow() : m_display(XOpenDisplay(nullptr)) {
+        if (!m_display)
+            return;
+        m_window = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), 100, 100, 300, 200, 0, 0, 0);
+        const long pid = getpid();
+        XChangeProperty(m_display, m_window, atom("_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&pid), 1);
+        XMapRaised(m_display, m_window);
+        XSync(m_display, False);
+    }
+    ~ManagedWindow() {
+        if (m_display)
+            XCloseDisplay(m_display);
+    }
+    bool managed() { return property("WM_STATE").has_value(); }
+    // The window's opacity property, when it has one.
+    std::optional<unsigned long> opacity() { return property("_NET_WM_WINDOW_OPACITY"); }
+    void pointAt() {
+        XWarpPointer(m_display, 0, m_window, 0, 0, 0, 0, 150, 100);
+        XSync(m_display, False);
+    }
+
+private:
+    Atom atom(const char* name) { return XInternAtom(m_display, name, False); }
+    std::optional<unsigned long> property(const char* name) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        std::optional<unsigned long> value;
+        if (XGetWindowProperty(m_display, m_window, atom(name), 0, 1, False, AnyPropertyType, &type, &format,
+                               &count, &after, &data) == Success &&
+            type != 0 && count == 1 && format == 32)
+            // Xlib hands 32-bit items out as longs, sign-extended.
+            value = *reinterpret_cast<unsigned long*>(data) & 0xFFFFFFFFul;
+        if (data)
+            XFree(data);
+        return value;
+    }
+
+    Display* m_display;
+    Window m_window = 0;
+};
+
+TEST_F(SystemKeysEndToEndTest, FiguresFollowTheMachineAndAKeyTurnsAWindowTransparent) {
+    const qxtest::ProgramResult listed = qxtest::runProgram({kBin + "/qxctl", "plugins"});
+    ASSERT_EQ(listed.exitStatus, 0) << listed.err;
+    for (const char* line : {"SysStat\tSystem statistics\t", "WinTweak\tWindow tweaks\t", "\tview.sysstat.cpu\t",
+                             "\tview.sysstat.mem\t", "\tview.sysstat.net\t", "\tmonitor.action\t",
+                             "\tXRaywindow.action\t", "\twindowmover.action\t"})
+        EXPECT_NE(listed.out.find(line), std::string::npos) << line << " in\n" << listed.out;
+    size_t loaded = 0;
+    for (size_t at = listed.out.find("  loaded\n"); at != std::string::npos; at = listed.out.find("  loaded\n", at + 1))
+        ++loaded;
+    EXPECT_GE(loaded, 4u) << listed.out;
+
+    writeProfile({{"<plist version=\"1.0\"><dict><key>DisplayName</key><string>System</string>"
+                   "<key>Buttons</key><dict>"
+                   "<key>F5</key><dict>" + plugin("ViewPlugin", "SysStat", "view.sysstat.cpu", "") + "</dict>"
+                   "<key>F6</key><dict>" + plugin("ViewPlugin", "SysStat", "view.sysstat.mem", "") + "</dict>"
+                   "<key>F7</key><dict>" +
+                       plugin("ViewPlugin", "SysStat", "view.sysstat.net", "<key>Adapter</key><string>lo</string>") +
+                   "</dict>"
+                   "<key>F8</key><dict>" + plugin("ActionPlugin", "WinTweak", "XRaywindow.action", "") + "</dict>"
+                   "</dict></dict></plist>",
+                   u"{system}"}});
+    ChildProcess keyboard({kBin + "/qxvkbd", "--name", "kb", "--no-window"});
+    ASSERT_TRUE(waitFor([&] { return fs::is_socket(tessera().parent_path().parent_path() / "control.sock"); }));
+    ChildProcess program({kBin + "/qxcfg", "/minimized"});
+
+    // Each figure key is drawn (green text on black), and changes while the machine works:
+    // the processor is kept busy, memory taken, and bytes sent through the loopback
+    // interface, each until its key shows it.
+    const size_t keys[] = {keyNamed(u"F5"), keyNamed(u"F6"), keyNamed(u"F7")};
+    auto drawn = [&](size_t key) {
+        const std::string d = display(key);
+        return d.size() == 4608 && d.find(std::string(2, '\0')) != std::string::npos &&
+               d.find_first_not_of('\0') != std::string::npos;
+    };
+    for (size_t key : keys)
+        ASSERT_TRUE(waitFor([&] { return drawn(key); }, 60s)) << "key " << key << " is drawn";
+    std::string first[3];
+    for (int i = 0; i < 3; ++i)
+        first[i] = display(keys[i]);
+
+    std::atomic<bool> busy{true};
+    std::thread spinner([&] {
+        volatile unsigned long n = 0;
+        while (busy.load(std::memory_order_relaxed))
+            n = n + 1;
+    });
+    EXPECT_TRUE(waitFor([&] { return display(keys[0]) != first[0]; }, 60s)) << "the processor key changes";
+    busy = false;
+    spinner.join();
+
+    std::vector<char> taken;
+    EXPECT_TRUE(waitFor([&] {
+        if (taken.size() < (size_t(512) << 20))
+            taken.resize(taken.size() + (size_t(64) << 20), '\1');
+        return display(keys[1]) != first[1];
+    }, 60s)) << "the memory key changes";
+    std::vector<char>().swap(taken);
+
+    qxtest::TempDir scratch;
+    EXPECT_TRUE(waitFor([&] {
+        // A burst of traffic on the loopback interface: a local TCP transfer.
+        const int server = ::socket(AF_INET, SOCK_STREAM, 0), client = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bool sent = ::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                    ::listen(server, 1) == 0 &&
+                    ::getsockname(server, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+                    ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        const int peer = sent ? ::accept(server, nullptr, nullptr) : -1;
+        std::vector<char> chunk(64 << 10, 'x');
+        for (int i = 0; sent && peer >= 0 && i < 64; ++i) {
+            sent = ::send(client, chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0;
+            while (sent && ::recv(peer, chunk.data(), chunk.size(), MSG_DONTWAIT) > 0) {
+            }
+        }
+        for (int fd : {peer, client, server})
+            if (fd >= 0)
+                ::close(fd);
+        return display(keys[2]) != first[2];
+    }, 60s)) << "the network key changes";
+
+    const fs::path shot = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS")
+                              ? fs::path(QX_SOURCE_DIR) / "docs" / "screenshots" / "system-keys.png"
+                              : m_dir / "system-keys.png";
+    EXPECT_EQ(qxtest::runProgram({kBin + "/qxvkbd", "snapshot", shot.string(), "--name", "kb"}).exitStatus, 0);
+
+    // F8 turns the window under the pointer half transparent, and opaque again.
+    ManagedWindow window;
+    ASSERT_TRUE(waitFor([&] { return window.managed(); })) << "the window manager manages the window";
+    window.pointAt();
+    ASSERT_TRUE(press("F8"));
+    EXPECT_TRUE(waitFor([&] { return window.opacity() == 0x80808080ul; })) << "half transparent";
+    ASSERT_TRUE(press("F8"));
+    EXPECT_TRUE(waitFor([&] { return !window.opacity(); })) << "opaque again";
 
     QXSingleInstance probe(m_dir / "run", {});
     ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
