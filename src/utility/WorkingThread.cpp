@@ -29,9 +29,26 @@ template <typename T> bool contains(const std::vector<T>& list, const T& value) 
     return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-// The one thread that ticks every listener in turn. It sleeps on a condition variable
-// while no listener is added, so an idle program does not wake up for it. It starts with
-// the first Add or Free, and again after a stop.
+// An added listener and when it next needs a tick.
+struct Entry {
+    IWorkingThreadListener* listener;
+    Clock::duration period;              // zero: every round
+    Clock::time_point due = Clock::time_point::min(); // the first round at or after this
+};
+
+bool contains(const std::vector<Entry>& list, const IWorkingThreadListener* listener) {
+    return std::any_of(list.begin(), list.end(),
+                       [&](const Entry& entry) { return entry.listener == listener; });
+}
+
+void eraseListener(std::vector<Entry>& list, const IWorkingThreadListener* listener) {
+    std::erase_if(list, [&](const Entry& entry) { return entry.listener == listener; });
+}
+
+// The one thread that ticks every listener in turn, in rounds 100 ms apart. It sleeps on a
+// condition variable while no listener is added, so an idle program does not wake up for
+// it, and sleeps through the rounds in which no listener is due. It starts with the first
+// Add or Free, and again after a stop.
 class WorkingThread {
 public:
     static WorkingThread& instance() {
@@ -39,12 +56,13 @@ public:
         return thread;
     }
 
-    void add(IWorkingThreadListener* listener) {
+    void add(IWorkingThreadListener* listener, std::chrono::milliseconds period) {
         {
             std::lock_guard lock(m_mutex);
             if (contains(m_listeners, listener) || contains(m_releases, listener))
                 return;
-            m_listeners.push_back(listener);
+            m_listeners.push_back({listener, period});
+            m_added = true;
             start();
         }
         m_wake.notify_all();
@@ -52,7 +70,7 @@ public:
 
     void remove(IWorkingThreadListener* listener) {
         std::unique_lock lock(m_mutex);
-        std::erase(m_listeners, listener);
+        eraseListener(m_listeners, listener);
         // On the worker the tick running now is either the caller's own or another
         // listener's; waiting would deadlock in the first case and is needless in the second.
         if (onWorker())
@@ -63,7 +81,7 @@ public:
     void free(IWorkingThreadListener* listener) {
         {
             std::lock_guard lock(m_mutex);
-            std::erase(m_listeners, listener);
+            eraseListener(m_listeners, listener);
             if (contains(m_releases, listener))
                 return;
             m_releases.push_back(listener);
@@ -136,24 +154,44 @@ private:
                            !m_releases.empty();
                 });
                 nextRound = Clock::now();
-            } else if (Clock::now() < nextRound) {
-                m_wake.wait_until(lock, nextRound, [&] {
-                    return m_stopping || m_draining || !m_releases.empty() || m_listeners.empty();
-                });
             } else {
-                runRound(lock);
+                // The first round at which some listener is due.
+                m_added = false;
+                Clock::time_point due = Clock::time_point::max();
+                for (const Entry& entry : m_listeners)
+                    due = std::min(due, entry.due);
+                Clock::time_point round = nextRound;
+                if (due > round)
+                    round += (due - round + kTickPeriod - Clock::duration(1)) / kTickPeriod *
+                             kTickPeriod;
+                if (Clock::now() < round) {
+                    m_wake.wait_until(lock, round, [&] {
+                        return m_stopping || m_draining || !m_releases.empty() || m_added;
+                    });
+                    if (Clock::now() < round)
+                        continue; // woken early: what is due may have changed
+                }
+                runRound(lock, round);
                 // A slow round delays the next one instead of causing a burst of catch-ups.
-                nextRound = std::max(nextRound + kTickPeriod, Clock::now());
+                nextRound = std::max(round + kTickPeriod, Clock::now());
             }
         }
     }
 
-    void runRound(std::unique_lock<std::mutex>& lock) {
-        m_round = m_listeners;
+    void runRound(std::unique_lock<std::mutex>& lock, Clock::time_point round) {
+        m_round.clear();
+        for (const Entry& entry : m_listeners)
+            if (entry.due <= round)
+                m_round.push_back(entry.listener);
         for (IWorkingThreadListener* listener : m_round) {
             // Removed or freed by an earlier tick of this round, or from another thread.
-            if (m_stopping || m_draining || !contains(m_listeners, listener))
+            auto entry = std::find_if(m_listeners.begin(), m_listeners.end(),
+                                      [&](const Entry& e) { return e.listener == listener; });
+            if (m_stopping || m_draining || entry == m_listeners.end())
                 continue;
+            // Strictly more than the period after this round: a listener that counts its
+            // own period from its tick finds it has passed.
+            entry->due = round + entry->period + Clock::duration(1);
             m_ticking = listener;
             lock.unlock();
             callGuarded([&] { listener->tick(); });
@@ -167,10 +205,11 @@ private:
     std::mutex m_stopMutex; // held by WorkingThreadStop while it waits for the thread
     std::condition_variable m_wake;      // the worker waits for listeners, releases or stop
     std::condition_variable m_tickEnded; // removing threads wait for a tick to end
-    std::vector<IWorkingThreadListener*> m_listeners; // ticked in the order they were added
+    std::vector<Entry> m_listeners; // ticked in the order they were added
     std::vector<IWorkingThreadListener*> m_releases;  // handed over, release() still due
     std::vector<IWorkingThreadListener*> m_round;     // worker only
     IWorkingThreadListener* m_ticking = nullptr;      // whose tick runs now
+    bool m_added = false;    // a listener was added since the worker chose its next round
     bool m_stopping = false; // the program is exiting: the thread ends for good
     bool m_draining = false; // a stop waits: release what was handed over, then end
     std::thread m_thread;
@@ -184,7 +223,13 @@ extern "C" {
 
 QX_UTILITY_API void WorkingThreadAddListener(IWorkingThreadListener* listener) {
     if (listener && !g_gone)
-        WorkingThread::instance().add(listener);
+        WorkingThread::instance().add(listener, std::chrono::milliseconds(0));
+}
+
+QX_UTILITY_API void WorkingThreadAddPeriodicListener(IWorkingThreadListener* listener,
+                                                     unsigned int periodMilliseconds) {
+    if (listener && !g_gone)
+        WorkingThread::instance().add(listener, std::chrono::milliseconds(periodMilliseconds));
 }
 
 QX_UTILITY_API void WorkingThreadRemoveListener(IWorkingThreadListener* listener) {

@@ -105,6 +105,13 @@ QX_UTILITY_API int PassUnprotect(const char16_t* protectedText, char16_t* outBuf
 // on. Adding a listener twice has no further effect.
 QX_UTILITY_API void WorkingThreadAddListener(IWorkingThreadListener* listener);
 
+// Adds a listener that needs a tick only every periodMilliseconds: it is ticked at once,
+// then on the first round more than that after its previous tick, and the thread does not
+// wake for it in between (so a view drawn once a second costs one wake-up a second, not
+// ten). Adding a listener twice has no further effect.
+QX_UTILITY_API void WorkingThreadAddPeriodicListener(IWorkingThreadListener* listener,
+                                                     unsigned int periodMilliseconds);
+
 // Stops the ticks for the listener. When it returns no tick is in progress for it
 // (unless it is called from that very tick).
 QX_UTILITY_API void WorkingThreadRemoveListener(IWorkingThreadListener* listener);

@@ -244,3 +244,44 @@ TEST(WorkingThreadTest, StopReleasesWhatWasHandedOverEndsTheThreadAndAddStartsIt
 }
 
 } // namespace
+
+namespace {
+
+// Voluntary context switches of one thread of this process: how often it went to sleep.
+long sleepsOf(pid_t thread) {
+    const std::string status = qxtest::readFile("/proc/self/task/" + std::to_string(thread) + "/status");
+    const size_t at = status.find("voluntary_ctxt_switches:");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 24);
+}
+
+TEST(WorkingThreadTest, APeriodicListenerWakesTheThreadOnlyWhenDueAndOthersStillTickAtOnce) {
+    TestListener periodic;
+    std::atomic<pid_t> worker{0};
+    std::atomic<long> sleepsAtTick[3] = {{-1}, {-1}, {-1}};
+    periodic.onTick = [&] {
+        worker = static_cast<pid_t>(::syscall(SYS_gettid));
+        const int n = periodic.ticks - 1;
+        if (n < 3)
+            sleepsAtTick[n] = sleepsOf(worker);
+    };
+    WorkingThreadAddPeriodicListener(&periodic, 1000);
+    ASSERT_TRUE(qxtest::waitFor([&] { return periodic.ticks >= 3; }, 30s));
+    WorkingThreadRemoveListener(&periodic);
+    // Each tick strictly more than the period after the one before, as views count it.
+    const auto times = periodic.tickTimes();
+    for (size_t i = 1; i < 3; ++i)
+        EXPECT_GT(times[i] - times[i - 1], 1000ms);
+    // Rounds every 100 ms would have put the thread to sleep about 20 times in between.
+    EXPECT_LE(sleepsAtTick[2] - sleepsAtTick[0], 6) << "the thread woke while nothing was due";
+
+    // While the thread sleeps towards a listener due in a minute, one added now ticks now.
+    TestListener slow, plain;
+    WorkingThreadAddPeriodicListener(&slow, 60000);
+    ASSERT_TRUE(qxtest::waitFor([&] { return slow.ticks == 1; }));
+    Added added(&plain);
+    EXPECT_TRUE(qxtest::waitFor([&] { return plain.ticks >= 2; }));
+    EXPECT_EQ(slow.ticks, 1);
+    WorkingThreadRemoveListener(&slow);
+}
+
+} // namespace

@@ -23,7 +23,7 @@ public:
         : CQXPluginInstance<IQXViewPluginInstance>(context) {}
 
     // Ticks start; the first one draws, as lastPoll is 0.
-    void Activate() override { WorkingThreadAddListener(listener()); }
+    void Activate() override { WorkingThreadAddPeriodicListener(listener(), tickPeriod()); }
 
     // When the listener is removed no tick runs any more, so the reset cannot be undone by
     // one in progress, and the next Activate draws at its first tick.
@@ -61,6 +61,11 @@ protected:
     virtual uint32_t tickCount() const { return qxTickCount(); }
 
     IWorkingThreadListener* listener() { return this; }
+
+    // How often the working thread needs to tick the view: every P milliseconds, as the view
+    // draws no more often. A view that moves its own lastPoll (setLastPoll) must be ticked
+    // every round, and answers 0.
+    virtual uint32_t tickPeriod() const { return P; }
 
 private:
     // Written by the working thread (tick) and the GUI thread (Deactivate).

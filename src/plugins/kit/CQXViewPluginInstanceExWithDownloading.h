@@ -34,4 +34,7 @@ protected:
     }
 
     IDownloadTask* downloadTask() { return this; }
+
+    // Downloading views poll again soon after an edit or an action: every round.
+    uint32_t tickPeriod() const override { return 0; }
 };
