@@ -9,7 +9,9 @@
 #include "platform/QXWin32.h"
 #include "store/QXProfile.h"
 #include "store/QXPropertyList.h"
+#include "PrivateDovecot.h"
 #include "support/QXTestSupport.h"
+#include "utility/utility.h"
 #include "support/QXXvfb.h"
 
 #include <QtGlobal>
@@ -430,6 +432,82 @@ TEST_F(SystemKeysEndToEndTest, FiguresFollowTheMachineAndAKeyTurnsAWindowTranspa
     ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
     ASSERT_TRUE(program.waitForExit(60s));
     EXPECT_EQ(program.exitStatus(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// The Mail plug-in's POP3 keys against a real Dovecot: the count on the badge, no badge for
+// an empty mailbox, the error picture for an account without a server, new mail followed,
+// and the password kept only in its protected form.
+TEST_F(PluginsEndToEndTest, Pop3KeysCountAMailboxAndFollowNewMail) {
+    qxtest::PrivateDovecot dovecot;
+    if (!dovecot.skipReason.empty())
+        GTEST_SKIP() << dovecot.skipReason;
+    qxtest::ScopedEnv data("XDG_DATA_HOME", (m_dir / "data").string());
+    // The program trusts the test's CA as it would the system's store: Dovecot offers STLS.
+    qxtest::ScopedEnv ca("QX_MAIL_CA_FILE", dovecot.caFile().string());
+    char16_t password[512] = {};
+    ASSERT_EQ(PassProtect(u"s3cret", password, 512), 1);
+    char16_t emptyPassword[512] = {};
+    ASSERT_EQ(PassProtect(u"nothing", emptyPassword, 512), 1);
+    const std::string server = "localhost:" + std::to_string(dovecot.plainPort);
+    auto account = [&](const std::string& host, const char* user, const char16_t* secret) {
+        return plugin("ViewPlugin", "Mail", "incount.pop.view",
+                      "<key>Server</key><string>" + host + "</string><key>UserName</key><string>" +
+                          user + "</string><key>Password</key><string>" + toUtf8(secret) +
+                          "</string>");
+    };
+    writeProfile({{"<plist version=\"1.0\"><dict><key>DisplayName</key><string>Mail</string>"
+                   "<key>Buttons</key><dict>"
+                   "<key>F9</key><dict>" + account(server, "qxtest", password) + "</dict>"
+                   "<key>F10</key><dict>" + account("", "qxtest", password) + "</dict>"
+                   "<key>F11</key><dict>" + account(server, "empty", emptyPassword) + "</dict>"
+                   "</dict></dict></plist>",
+                   u"{mail}"}});
+    ChildProcess keyboard({kBin + "/qxvkbd", "--name", "kb", "--no-window"});
+    ASSERT_TRUE(waitFor([&] { return fs::is_socket(tessera().parent_path().parent_path() / "control.sock"); }));
+    ChildProcess program({kBin + "/qxcfg", "/minimized"});
+
+    // The brown-gold of the badge in the keyboard's 5-6-5 colour, big-endian.
+    auto badgePixels = [](const std::string& picture) {
+        size_t n = 0;
+        for (size_t i = 0; i + 1 < picture.size(); i += 2)
+            n += picture[i] == '\xCD' && picture[i + 1] == '\x2D';
+        return n;
+    };
+    const size_t full = keyNamed(u"F9"), noServer = keyNamed(u"F10"), empty = keyNamed(u"F11");
+    auto drawn = [&](size_t key) {
+        const std::string d = display(key);
+        return d.size() == 4608 && d.find_first_not_of('\0') != std::string::npos;
+    };
+    EXPECT_TRUE(waitFor([&] { return badgePixels(display(full)) > 20; }, 60s)) << "12 messages: a badge";
+    const std::string twelve = display(full);
+    ASSERT_TRUE(waitFor([&] { return drawn(noServer) && drawn(empty); }, 60s));
+    EXPECT_EQ(badgePixels(display(empty)), 0u) << "no messages: no badge";
+    EXPECT_EQ(badgePixels(display(noServer)), 0u);
+    EXPECT_NE(display(noServer), display(empty)) << "no server: the error picture, not the empty one";
+
+    // New mail is seen at the next poll, half a minute later.
+    dovecot.deliver("qxtest", "thirteen");
+    EXPECT_TRUE(waitFor([&] { return display(full) != twelve && badgePixels(display(full)) > 20; }, 90s))
+        << "13 messages";
+    const fs::path shot = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS")
+                              ? fs::path(QX_SOURCE_DIR) / "docs" / "screenshots" / "mail-keys.png"
+                              : m_dir / "mail-keys.png";
+    EXPECT_EQ(qxtest::runProgram({kBin + "/qxvkbd", "snapshot", shot.string(), "--name", "kb"}).exitStatus, 0);
+
+    QXSingleInstance probe(m_dir / "run", {});
+    ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
+    ASSERT_TRUE(program.waitForExit(60s));
+    EXPECT_EQ(program.exitStatus(), 0);
+    // Only the protected form was ever written to the profile.
+    for (const auto& entry : fs::recursive_directory_iterator(profile())) {
+        if (entry.is_regular_file()) {
+            EXPECT_EQ(qxtest::readFile(entry.path()).find("s3cret"), std::string::npos) << entry.path();
+        }
+    }
 }
 
 } // namespace
