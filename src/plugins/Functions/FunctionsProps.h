@@ -1,8 +1,8 @@
 #pragma once
 
+#include "kit/QXPluginProps.h"
 #include "pluginhost/QXPluginInterfaces.h"
 
-#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -67,16 +67,9 @@ protected:
 
 namespace FunctionsProps {
 
-inline QString read(IQXPluginContext* context, const char16_t* name) {
-    char16_t buffer[kQXTextCapacity] = {};
-    if (!context->GetProperty(name, buffer))
-        return {};
-    return QString::fromUtf16(buffer);
-}
-
-inline void write(IQXPluginContext* context, const char16_t* name, const QString& value) {
-    context->SetProperty(name, reinterpret_cast<const char16_t*>(value.utf16()));
-}
+using QXPluginProps::read;
+using QXPluginProps::write;
+using QXPluginProps::PageHolder;
 
 // Decimal text; anything else reads as 0.
 inline int64_t readNumber(IQXPluginContext* context, const char16_t* name) {
@@ -84,31 +77,5 @@ inline int64_t readNumber(IQXPluginContext* context, const char16_t* name) {
     qlonglong value = read(context, name).trimmed().toLongLong(&ok);
     return ok ? value : 0;
 }
-
-// The property page an instance shows: made as a child of the host's parent, deleted by
-// DestroyGUI or with the instance, whichever comes first.
-class PageHolder {
-public:
-    PageHolder() = default;
-    PageHolder(const PageHolder&) = delete;
-    PageHolder& operator=(const PageHolder&) = delete;
-    ~PageHolder() { delete m_page.data(); }
-
-    QXWindowHandle show(QWidget* page) {
-        delete m_page.data();
-        m_page = page;
-        page->show();
-        return page;
-    }
-    QXBool destroy() {
-        bool had = !m_page.isNull();
-        delete m_page.data();
-        return had ? 1 : 0;
-    }
-    template <typename T> T* page() const { return qobject_cast<T*>(m_page.data()); }
-
-private:
-    QPointer<QWidget> m_page;
-};
 
 } // namespace FunctionsProps

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "kit/QXPluginProps.h"
 #include "pluginhost/QXPluginInterfaces.h"
 
-#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -32,40 +32,8 @@ protected:
 
 namespace SysStatProps {
 
-inline QString read(IQXPluginContext* context, const char16_t* name) {
-    char16_t buffer[kQXTextCapacity] = {};
-    if (!context->GetProperty(name, buffer))
-        return {};
-    return QString::fromUtf16(buffer);
-}
-
-inline void write(IQXPluginContext* context, const char16_t* name, const QString& value) {
-    context->SetProperty(name, reinterpret_cast<const char16_t*>(value.utf16()));
-}
-
-// The property window a view shows: deleted by DestroyGUI or with the view, whichever
-// comes first.
-class PageHolder {
-public:
-    PageHolder() = default;
-    PageHolder(const PageHolder&) = delete;
-    PageHolder& operator=(const PageHolder&) = delete;
-    ~PageHolder() { delete m_page.data(); }
-
-    QXWindowHandle show(QWidget* page) {
-        delete m_page.data();
-        m_page = page;
-        page->show();
-        return page;
-    }
-    QXBool destroy() {
-        bool had = !m_page.isNull();
-        delete m_page.data();
-        return had ? 1 : 0;
-    }
-
-private:
-    QPointer<QWidget> m_page;
-};
+using QXPluginProps::read;
+using QXPluginProps::write;
+using QXPluginProps::PageHolder;
 
 } // namespace SysStatProps
