@@ -6,6 +6,7 @@
 #include "app/QXMainController.h"
 #include "app/QXSysApplicationsController.h"
 #include "app/QXTrayIcon.h"
+#include "controls/CTesDialogUnits.h"
 #include "editor/CQXConditionsView.h"
 #include "editor/CQXKeyProps.h"
 #include "editor/CQXKeyboardPropertiesDlg.h"
@@ -203,16 +204,7 @@ QAction* CQXCfgDlg::action(int command) const {
 }
 
 QRect CQXCfgDlg::dialogUnits(int x, int y, int width, int height) const {
-    // The dialog-unit base of the font: the average width of the Latin letters and the
-    // line height.
-    const QFontMetrics metrics(font());
-    const int letters = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    const int baseX = (letters / 26 + 1) / 2;
-    const int baseY = metrics.height();
-    auto h = [&](int units) { return units * baseX / 4; };
-    auto v = [&](int units) { return units * baseY / 8; };
-    return QRect(h(x), v(y), h(x + width) - h(x), v(y + height) - v(y));
+    return CTesDialogUnits(font()).rect(x, y, width, height);
 }
 
 void CQXCfgDlg::layOut() {

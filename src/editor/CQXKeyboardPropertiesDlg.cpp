@@ -1,5 +1,6 @@
 #include "editor/CQXKeyboardPropertiesDlg.h"
 
+#include "controls/CTesDialogUnits.h"
 #include "controls/CTesSliderCtrl.h"
 
 #include <QCheckBox>
@@ -35,22 +36,11 @@ constexpr Place kBrightnessScalePlace{7, 75, 186, 8};
 constexpr Place kAutomatic{7, 89, 140, 10};
 constexpr Place kClose{143, 108, 50, 14};
 
-class DialogUnits {
+// Places in the template's dialog units, each size measured on its own.
+class DialogUnits : public CTesDialogUnits {
 public:
-    explicit DialogUnits(const QFont& font) {
-        const QFontMetrics metrics(font);
-        const int alphabet = metrics.horizontalAdvance(
-            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-        m_x = std::max(1, (alphabet / 26 + 1) / 2);
-        m_y = std::max(1, metrics.height());
-    }
-    int x(int units) const { return units * m_x / 4; }
-    int y(int units) const { return units * m_y / 8; }
+    using CTesDialogUnits::CTesDialogUnits;
     QRect rect(const Place& p) const { return {x(p.x), y(p.y), x(p.cx), y(p.cy)}; }
-
-private:
-    int m_x;
-    int m_y;
 };
 
 QLabel* label(const QString& text, const char* name, QWidget* parent) {

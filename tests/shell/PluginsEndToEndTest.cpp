@@ -134,6 +134,26 @@ protected:
     std::string display(size_t key) const {
         return qxtest::readFile(tessera() / "dynamic" / displayFile(key)).substr(0, 4608);
     }
+    // qxctl lists every line given (plug-ins and what they offer) and at least that many
+    // libraries loading.
+    static void expectListed(std::initializer_list<const char*> lines, size_t libraries) {
+        const qxtest::ProgramResult listed = qxtest::runProgram({kBin + "/qxctl", "plugins"});
+        ASSERT_EQ(listed.exitStatus, 0) << listed.err;
+        for (const char* line : lines)
+            EXPECT_NE(listed.out.find(line), std::string::npos) << line << " in\n" << listed.out;
+        size_t loaded = 0;
+        for (size_t at = listed.out.find("  loaded\n"); at != std::string::npos;
+             at = listed.out.find("  loaded\n", at + 1))
+            ++loaded;
+        EXPECT_GE(loaded, libraries) << listed.out;
+    }
+    // The keyboard as it looks, for people (QX_UPDATE_SCREENSHOTS=1 writes it into the sources).
+    void snapshot(const char* name) const {
+        const fs::path shot = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS")
+                                  ? fs::path(QX_SOURCE_DIR) / "docs" / "screenshots" / name
+                                  : m_dir / name;
+        EXPECT_EQ(qxtest::runProgram({kBin + "/qxvkbd", "snapshot", shot.string(), "--name", "kb"}).exitStatus, 0);
+    }
     bool press(const char* key) {
         return qxtest::runProgram({kBin + "/qxvkbd", "press", key, "--name", "kb"}).exitStatus == 0;
     }
@@ -200,17 +220,10 @@ protected:
 
 TEST_F(PluginsEndToEndTest, KeysShowTextTypeSendHotKeysAndToggleALayer) {
     // Both libraries are shipped in the program's "Plugins" and load with all they offer.
-    const qxtest::ProgramResult listed = qxtest::runProgram({kBin + "/qxctl", "plugins"});
-    ASSERT_EQ(listed.exitStatus, 0) << listed.err;
-    for (const char* line : {"Functions\tFunctions\t", "Modes\tModes\t", "\tdrawstring.view\t",
-                             "\tstring.action\t", "\texecute.action\t", "\thotkey.action\t",
-                             "\tswitchlayout.action\t", "\tmode.condition\tSwitch by action\t",
-                             "\ttextmode.condition\t", "\ttoggle.action\t", "\tpress.action\t"})
-        EXPECT_NE(listed.out.find(line), std::string::npos) << line << " in\n" << listed.out;
-    size_t loaded = 0;
-    for (size_t at = listed.out.find("  loaded\n"); at != std::string::npos; at = listed.out.find("  loaded\n", at + 1))
-        ++loaded;
-    EXPECT_GE(loaded, 2u) << listed.out;
+    expectListed({"Functions\tFunctions\t", "Modes\tModes\t", "\tdrawstring.view\t",
+                  "\tstring.action\t", "\texecute.action\t", "\thotkey.action\t",
+                  "\tswitchlayout.action\t", "\tmode.condition\tSwitch by action\t",
+                  "\ttextmode.condition\t", "\ttoggle.action\t", "\tpress.action\t"}, 2);
 
     writeProfile();
     ChildProcess keyboard({kBin + "/qxvkbd", "--name", "kb", "--no-window"});
@@ -259,11 +272,7 @@ TEST_F(PluginsEndToEndTest, KeysShowTextTypeSendHotKeysAndToggleALayer) {
     ASSERT_TRUE(press("F3"));
     EXPECT_TRUE(waitFor([&] { return display(f4) == before; })) << "and off again";
 
-    // The keyboard as it looks, for people (QX_UPDATE_SCREENSHOTS=1 writes it into the sources).
-    const fs::path shot = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS")
-                              ? fs::path(QX_SOURCE_DIR) / "docs" / "screenshots" / "functions-keys.png"
-                              : m_dir / "functions-keys.png";
-    EXPECT_EQ(qxtest::runProgram({kBin + "/qxvkbd", "snapshot", shot.string(), "--name", "kb"}).exitStatus, 0);
+    snapshot("functions-keys.png");
 
     QXSingleInstance probe(m_dir / "run", {});
     ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
@@ -331,16 +340,9 @@ private:
 };
 
 TEST_F(SystemKeysEndToEndTest, FiguresFollowTheMachineAndAKeyTurnsAWindowTransparent) {
-    const qxtest::ProgramResult listed = qxtest::runProgram({kBin + "/qxctl", "plugins"});
-    ASSERT_EQ(listed.exitStatus, 0) << listed.err;
-    for (const char* line : {"SysStat\tSystem statistics\t", "WinTweak\tWindow tweaks\t", "\tview.sysstat.cpu\t",
-                             "\tview.sysstat.mem\t", "\tview.sysstat.net\t", "\tmonitor.action\t",
-                             "\tXRaywindow.action\t", "\twindowmover.action\t"})
-        EXPECT_NE(listed.out.find(line), std::string::npos) << line << " in\n" << listed.out;
-    size_t loaded = 0;
-    for (size_t at = listed.out.find("  loaded\n"); at != std::string::npos; at = listed.out.find("  loaded\n", at + 1))
-        ++loaded;
-    EXPECT_GE(loaded, 4u) << listed.out;
+    expectListed({"SysStat\tSystem statistics\t", "WinTweak\tWindow tweaks\t", "\tview.sysstat.cpu\t",
+                  "\tview.sysstat.mem\t", "\tview.sysstat.net\t", "\tmonitor.action\t",
+                  "\tXRaywindow.action\t", "\twindowmover.action\t"}, 4);
 
     writeProfile({{"<plist version=\"1.0\"><dict><key>DisplayName</key><string>System</string>"
                    "<key>Buttons</key><dict>"
@@ -414,10 +416,7 @@ TEST_F(SystemKeysEndToEndTest, FiguresFollowTheMachineAndAKeyTurnsAWindowTranspa
         return display(keys[2]) != first[2];
     }, 60s)) << "the network key changes";
 
-    const fs::path shot = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS")
-                              ? fs::path(QX_SOURCE_DIR) / "docs" / "screenshots" / "system-keys.png"
-                              : m_dir / "system-keys.png";
-    EXPECT_EQ(qxtest::runProgram({kBin + "/qxvkbd", "snapshot", shot.string(), "--name", "kb"}).exitStatus, 0);
+    snapshot("system-keys.png");
 
     // F8 turns the window under the pointer half transparent, and opaque again.
     ManagedWindow window;
@@ -493,10 +492,7 @@ TEST_F(PluginsEndToEndTest, Pop3KeysCountAMailboxAndFollowNewMail) {
     dovecot.deliver("qxtest", "thirteen");
     EXPECT_TRUE(waitFor([&] { return display(full) != twelve && badgePixels(display(full)) > 20; }, 90s))
         << "13 messages";
-    const fs::path shot = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS")
-                              ? fs::path(QX_SOURCE_DIR) / "docs" / "screenshots" / "mail-keys.png"
-                              : m_dir / "mail-keys.png";
-    EXPECT_EQ(qxtest::runProgram({kBin + "/qxvkbd", "snapshot", shot.string(), "--name", "kb"}).exitStatus, 0);
+    snapshot("mail-keys.png");
 
     QXSingleInstance probe(m_dir / "run", {});
     ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -77,5 +78,10 @@ private:
     int m_status = -1;
 };
 void writeFile(const std::filesystem::path& path, const std::string& content);
+
+// A TCP port on 127.0.0.1 that was free a moment ago, for a server a test starts.
+std::uint16_t freeLoopbackPort();
+// Whether something accepts connections on 127.0.0.1:port.
+bool acceptsOnLoopback(std::uint16_t port);
 
 } // namespace qxtest

@@ -1,6 +1,7 @@
 #include "CMailPropertiesFrame.h"
 
 #include "MailProps.h"
+#include "controls/CTesDialogUnits.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -9,27 +10,9 @@
 
 namespace {
 
-// Laid out in dialog units: a quarter of the font's average character width across, an
-// eighth of its height down. Labels 39 units wide, edits 146 by 13, rows 19 apart.
+// Laid out in dialog units. Labels 39 units wide, edits 146 by 13, rows 19 apart.
 constexpr int kFrameWidth = 185, kFrameHeight = 69;
 constexpr int kLabelWidth = 39, kEditWidth = 146, kEditHeight = 13, kRowStep = 19, kTop = 4;
-
-class DialogUnits {
-public:
-    explicit DialogUnits(const QFont& font) {
-        const QFontMetrics metrics(font);
-        const int alphabet = metrics.horizontalAdvance(
-            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-        m_x = std::max(1, (alphabet / 26 + 1) / 2);
-        m_y = std::max(1, metrics.height());
-    }
-    int x(int units) const { return units * m_x / 4; }
-    int y(int units) const { return units * m_y / 8; }
-
-private:
-    int m_x;
-    int m_y;
-};
 
 } // namespace
 
@@ -37,7 +20,7 @@ CMailPropertiesFrame::CMailPropertiesFrame(unsigned int templateId, bool withSer
                                            IMailPluginViewProps* props, QWidget* parent)
     : CTesDialog(templateId, parent, 0) {
     setWindowFlags(Qt::Widget);
-    const DialogUnits units(font());
+    const CTesDialogUnits units(font());
     resize(units.x(kFrameWidth), units.y(kFrameHeight));
     m_login = addRow(0, QStringLiteral("Login"), "1004", "2004");
     m_password = addRow(1, QStringLiteral("Password"), "1005", "2005");
@@ -62,7 +45,7 @@ CMailPropertiesFrame::CMailPropertiesFrame(unsigned int templateId, bool withSer
 
 QLineEdit* CMailPropertiesFrame::addRow(int row, const QString& caption, const char* labelId,
                                         const char* editId) {
-    const DialogUnits units(font());
+    const CTesDialogUnits units(font());
     const int top = kTop + row * kRowStep;
     auto* label = new QLabel(caption, this);
     label->setObjectName(QString::fromLatin1(labelId));

@@ -1,6 +1,7 @@
 // The POP3 client against servers that misbehave on purpose: replies in pieces, silence,
 // a close in mid-reply, STAT without numbers, an endless line, a failing QUIT.
 #include "ScriptedServer.h"
+#include "support/QXTestSupport.h"
 #include "pop3/CPOP3Connection.h"
 #include "pop3/QXMailServerAddress.h"
 
@@ -40,19 +41,6 @@ std::vector<std::string> acceptLogin(ScriptedServer::Peer& peer) {
         peer.send(answer);
     }
     return seen;
-}
-
-// A port on 127.0.0.1 that was free a moment ago and has no listener.
-std::uint16_t unusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 } // namespace
@@ -162,7 +150,7 @@ TEST(Pop3ScriptedServer, SilenceCloseMidReplyAndStatWithoutNumbersAreErrors) {
     }
     // A port where nobody listens is a socket error: facility 7 with the errno.
     {
-        const std::uint16_t port = unusedPort();
+        const std::uint16_t port = qxtest::freeLoopbackPort();
         CPOP3Connection connection;
         const std::string target = "127.0.0.1:" + std::to_string(port);
         const CPOP3Exception e = thrownBy(

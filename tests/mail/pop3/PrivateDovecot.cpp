@@ -19,30 +19,7 @@ constexpr const char* kDovecot = "/usr/sbin/dovecot";
 constexpr const char* kOpenssl = "/usr/bin/openssl";
 constexpr const char* kSetpriv = "/usr/bin/setpriv";
 
-std::uint16_t freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 } // namespace
-
-bool acceptsOnLoopback(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
 
 PrivateDovecot::PrivateDovecot() {
     if (!fs::exists(kDovecot) || !fs::exists(kOpenssl)) {
@@ -76,8 +53,8 @@ PrivateDovecot::PrivateDovecot() {
     writeFile(m_dir / "users", "qxtest:{PLAIN}s3cret::::::\n"
                                      "empty:{PLAIN}nothing::::::\n");
     fs::create_directories(m_dir / "run");
-    plainPort = freePort();
-    tlsPort = freePort();
+    plainPort = freeLoopbackPort();
+    tlsPort = freeLoopbackPort();
     const std::string ids = "uid=" + std::to_string(uid) + " gid=" + std::to_string(gid);
     writeFile(
         m_dir / "dovecot.conf",

@@ -41,7 +41,4 @@ private:
     std::unique_ptr<ChildProcess> m_server;
 };
 
-// Whether something accepts connections on 127.0.0.1:port.
-bool acceptsOnLoopback(std::uint16_t port);
-
 } // namespace qxtest

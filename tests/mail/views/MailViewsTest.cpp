@@ -411,29 +411,6 @@ TEST(MailPop3View, CountsTheMailboxAndNeedsACompleteAccount) {
 namespace {
 
 // A port on 127.0.0.1 that was free a moment ago.
-uint16_t freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool accepts(uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
 } // namespace
 
 // Over HTTPS the feed is read when its certificate verifies against the trusted authority,
@@ -451,12 +428,12 @@ TEST(MailWebView, ReadsTheFeedOverHttpsOnlyWithAVerifiedCertificate) {
     qxtest::writeFile(dir / "feed.xml", "<feed><fullcount>12</fullcount><entry>"
                                         "<link rel=\"alternate\" href=\"https://x/?a&amp;b\"/>"
                                         "</entry></feed>");
-    const uint16_t port = freePort();
+    const uint16_t port = qxtest::freeLoopbackPort();
     // s_server serves files of its working folder.
     qxtest::ChildProcess https({"/bin/sh", "-c",
                                 "cd '" + d + "' && exec /usr/bin/openssl s_server -quiet -WWW -accept " +
                                     std::to_string(port) + " -cert cert.pem -key key.pem"});
-    ASSERT_TRUE(qxtest::waitFor([&] { return accepts(port); }));
+    ASSERT_TRUE(qxtest::waitFor([&] { return qxtest::acceptsOnLoopback(port); }));
     qxtest::ScopedEnv feed("QX_MAIL_FEED_URL",
                            "https://127.0.0.1:" + std::to_string(port) + "/feed.xml");
 
