@@ -1,6 +1,7 @@
 // The POP3 client against a real Dovecot started by the test on 127.0.0.1 with its own
 // configuration, test users, Maildirs and a certificate from a CA the test makes.
 #include "PrivateDovecot.h"
+#include "Pop3TestSupport.h"
 #include "pop3/CPOP3Connection.h"
 
 #include <gtest/gtest.h>
@@ -12,16 +13,6 @@ using qxtest::PrivateDovecot;
 
 std::u16string wide(const std::string& text) {
     return std::u16string(text.begin(), text.end());
-}
-
-template <typename Call> CPOP3Exception thrownBy(Call call) {
-    try {
-        call();
-    } catch (const CPOP3Exception& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no CPOP3Exception was thrown";
-    return CPOP3Exception(0, 0);
 }
 
 class DovecotPop3 : public ::testing::Test {

@@ -2,6 +2,7 @@
 // a close in mid-reply, STAT without numbers, an endless line, a failing QUIT.
 #include "ScriptedServer.h"
 #include "support/QXTestSupport.h"
+#include "Pop3TestSupport.h"
 #include "pop3/CPOP3Connection.h"
 #include "pop3/QXMailServerAddress.h"
 
@@ -18,17 +19,6 @@ namespace {
 
 std::string text(const std::u16string& wide) {
     return std::string(wide.begin(), wide.end());
-}
-
-// Runs `call` and returns the CPOP3Exception it threw; fails the test when it threw none.
-template <typename Call> CPOP3Exception thrownBy(Call call) {
-    try {
-        call();
-    } catch (const CPOP3Exception& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no CPOP3Exception was thrown";
-    return CPOP3Exception(0, 0);
 }
 
 // The login of a server without capabilities: greeting, "-ERR" to CAPA, USER and PASS.
