@@ -33,7 +33,8 @@ void BM_VideoKeyPlaying(benchmark::State& state) {
     const std::string make =
         "gst-launch-1.0 -q videotestsrc num-buffers=360 pattern=ball motion=sweep ! "
         "video/x-raw,width=640,height=360,framerate=30/1 ! videoconvert ! theoraenc ! oggmux ! "
-        "filesink location=" + clip;
+        "filesink location=" +
+        clip;
     void* library = dlopen(QX_PROGRAM_DIR "/Plugins/Video/Video.so", RTLD_NOW | RTLD_LOCAL);
     auto create =
         library ? reinterpret_cast<QXCreateViewFunction>(dlsym(library, "createView")) : nullptr;

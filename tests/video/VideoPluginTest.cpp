@@ -36,13 +36,24 @@ void ensureApplication() {
 std::string makeClip(const qxtest::TempDir& dir, const std::string& name, int width, int height,
                      int frames, const std::string& pattern, bool withSound = false) {
     const std::string path = (dir / name).string();
-    std::vector<std::string> argv = {
-        "/usr/bin/gst-launch-1.0", "-q", "videotestsrc", "num-buffers=" + std::to_string(frames),
-        "pattern=" + pattern, "!",
-        "video/x-raw,width=" + std::to_string(width) + ",height=" + std::to_string(height) +
-            ",framerate=10/1",
-        "!", "videoconvert", "!", "theoraenc", "!", "oggmux", "name=mux", "!", "filesink",
-        "location=" + path};
+    std::vector<std::string> argv = {"/usr/bin/gst-launch-1.0",
+                                     "-q",
+                                     "videotestsrc",
+                                     "num-buffers=" + std::to_string(frames),
+                                     "pattern=" + pattern,
+                                     "!",
+                                     "video/x-raw,width=" + std::to_string(width) +
+                                         ",height=" + std::to_string(height) + ",framerate=10/1",
+                                     "!",
+                                     "videoconvert",
+                                     "!",
+                                     "theoraenc",
+                                     "!",
+                                     "oggmux",
+                                     "name=mux",
+                                     "!",
+                                     "filesink",
+                                     "location=" + path};
     if (withSound)
         for (const char* part : {"audiotestsrc", "num-buffers=100", "!", "audioconvert", "!",
                                  "vorbisenc", "!", "mux."})
@@ -58,8 +69,12 @@ QRgb pixel(KitTestContext& context, int x, int y) {
     return qRgb(p[2], p[1], p[0]);
 }
 
-bool bright(QRgb colour) { return qGray(colour) > 180; }
-bool black(QRgb colour) { return qGray(colour) < 20; }
+bool bright(QRgb colour) {
+    return qGray(colour) > 180;
+}
+bool black(QRgb colour) {
+    return qGray(colour) < 20;
+}
 
 // The picture's bounding box of bright pixels on the key.
 QRect brightArea(KitTestContext& context) {
@@ -107,8 +122,8 @@ TEST(VideoFitTest, PicturesAreScaledInThePipelineAndCentredOnTheKey) {
                           Case{100, 100, QRect(0, 0, 48, 48)}}) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
         EXPECT_EQ(VideoFrame::fitToKey(c.width, c.height).width, c.expected.width());
-        const std::string clip = makeClip(dir, std::to_string(c.width) + ".ogv", c.width,
-                                          c.height, 5, "white");
+        const std::string clip =
+            makeClip(dir, std::to_string(c.width) + ".ogv", c.width, c.height, 5, "white");
         PlayingKey key(clip);
         EXPECT_TRUE(qxtest::waitFor([&] { return brightArea(key.context) == c.expected; }))
             << "bright area " << brightArea(key.context).x() << "," << brightArea(key.context).y()
@@ -185,30 +200,37 @@ TEST(VideoPageTest, AWebPageLeadsToTheStreamItEmbedsAndOtherVideoTypesPlayDirect
     server.setRoute("/clip.ogv",
                     {200, "video/ogg", {{"Accept-Ranges", "none"}}, qxtest::readFile(clip)});
     const std::string clipUrl = server.url("/clip.ogv");
-    server.setRoute("/page.html",
-                    {200, "text/html; charset=UTF-8", {},
-                     "<html><body><embed type=application/x-mplayer2 src=" + clipUrl +
-                         " width=320></body></html>"});
-    server.setRoute("/list.asx", {200, "video/x-ms-asf", {},
-                                  "<asx><entry><ref href=\"" + clipUrl + "\" />"
-                                  "<ref href=\"mms://127.0.0.1:1/live\" /></entry></asx>"});
+    server.setRoute("/page.html", {200,
+                                   "text/html; charset=UTF-8",
+                                   {},
+                                   "<html><body><embed type=application/x-mplayer2 src=" + clipUrl +
+                                       " width=320></body></html>"});
+    server.setRoute("/list.asx", {200,
+                                  "video/x-ms-asf",
+                                  {},
+                                  "<asx><entry><ref href=\"" + clipUrl +
+                                      "\" />"
+                                      "<ref href=\"mms://127.0.0.1:1/live\" /></entry></asx>"});
     {
         // The page is read, and the address of its embedded player played from the server.
         PlayingKey key(server.url("/page.html"));
         EXPECT_TRUE(qxtest::waitFor([&] { return key.view->source() == clipUrl; }));
-        EXPECT_TRUE(qxtest::waitFor([&] { return brightArea(key.context) == QRect(0, 0, 48, 48); }));
+        EXPECT_TRUE(
+            qxtest::waitFor([&] { return brightArea(key.context) == QRect(0, 0, 48, 48); }));
         EXPECT_EQ(server.requestCount("/page.html"), 1);
     }
     {
         // A stream list: its "mms://" entry is the one taken.
         PlayingKey key(server.url("/list.asx"));
-        EXPECT_TRUE(qxtest::waitFor([&] { return key.view->source() == "mms://127.0.0.1:1/live"; }));
+        EXPECT_TRUE(
+            qxtest::waitFor([&] { return key.view->source() == "mms://127.0.0.1:1/live"; }));
     }
     {
         // Any other video type is the stream itself.
         PlayingKey key(clipUrl);
         EXPECT_TRUE(qxtest::waitFor([&] { return key.view->source() == clipUrl; }));
-        EXPECT_TRUE(qxtest::waitFor([&] { return brightArea(key.context) == QRect(0, 0, 48, 48); }));
+        EXPECT_TRUE(
+            qxtest::waitFor([&] { return brightArea(key.context) == QRect(0, 0, 48, 48); }));
     }
 }
 
@@ -240,7 +262,8 @@ TEST(VideoViewTest, ThePageAndADropChangeThePathAndTheLoopingOfTheKey) {
 
     const QStringList filters = CVideoPropertiesFrame::fileFilters();
     ASSERT_EQ(filters.size(), 3);
-    EXPECT_TRUE(filters[0].contains(QLatin1String("*.ogv")) && filters[0].contains(QLatin1String("*.mp4")));
+    EXPECT_TRUE(filters[0].contains(QLatin1String("*.ogv")) &&
+                filters[0].contains(QLatin1String("*.mp4")));
     EXPECT_EQ(filters[1], QStringLiteral("Gif animation (*.gif)"));
 
     EXPECT_EQ(view->DestroyGUI(), 1);

@@ -15,15 +15,17 @@ void ensureInitialised() {
     std::call_once(once, [] { gst_init(nullptr, nullptr); });
 }
 
-GstElement* make(const char* factory) { return gst_element_factory_make(factory, nullptr); }
+GstElement* make(const char* factory) {
+    return gst_element_factory_make(factory, nullptr);
+}
 
 // The RGB caps of the fitted size for the stream caps, or null when they carry no size.
 GstCaps* fittedCaps(GstCaps* streamCaps) {
     GstVideoInfo info;
     if (!streamCaps || !gst_video_info_from_caps(&info, streamCaps))
         return nullptr;
-    const VideoFrame::Size size = VideoFrame::fitToKey(GST_VIDEO_INFO_WIDTH(&info),
-                                                       GST_VIDEO_INFO_HEIGHT(&info));
+    const VideoFrame::Size size =
+        VideoFrame::fitToKey(GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info));
     if (size.width <= 0)
         return nullptr;
     return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGB", "width", G_TYPE_INT,
@@ -133,8 +135,9 @@ bool CVideoPlayer::start(const std::string& address, Notifications notifications
 
     // Video and audio only (no subtitles or visualisation); the video branch converts.
     constexpr guint kVideo = 0x1, kAudio = 0x2, kNativeVideo = 0x40;
-    g_object_set(m_pipeline, "uri", uriFor(address).c_str(), "flags", kVideo | kAudio | kNativeVideo,
-                 "video-sink", videoSink, "audio-filter", volume, "audio-sink", output, nullptr);
+    g_object_set(m_pipeline, "uri", uriFor(address).c_str(), "flags",
+                 kVideo | kAudio | kNativeVideo, "video-sink", videoSink, "audio-filter", volume,
+                 "audio-sink", output, nullptr);
 
     GstBus* bus = gst_element_get_bus(m_pipeline);
     gst_bus_set_sync_handler(bus, &onBusMessage, this, nullptr);

@@ -44,8 +44,8 @@ public:
     void takeFrame(const FrameSink& sink);
 
     enum class Outcome { Playing, Ended, Failed };
-    // Handles what the bus told: at the end of the stream a looping player seeks to the start and goes
-    // on (Playing), otherwise Ended; an error is Failed with its text in error.
+    // Handles what the bus told: at the end of the stream a looping player seeks to the start and
+    // goes on (Playing), otherwise Ended; an error is Failed with its text in error.
     Outcome handleMessages(bool loop, std::string& error);
 
     void toggleMute();
@@ -62,11 +62,11 @@ public:
 private:
     // Written only by the owner's thread, under m_mutex; read there without it.
     GstElement* m_pipeline = nullptr;
-    GstElement* m_sink = nullptr;     // the appsink, owned by the pipeline
+    GstElement* m_sink = nullptr; // the appsink, owned by the pipeline
     Notifications m_notifications;
-    mutable std::mutex m_mutex;       // m_pipeline's writes and the fields below
-    double m_startVolume = 1.0;       // the level the volume element started with
-    GstElement* m_volume = nullptr;   // owned by the pipeline
-    int m_ends = 0;                   // ends of the stream not handled yet
-    std::string m_error;              // the first error not handled yet
+    mutable std::mutex m_mutex;     // m_pipeline's writes and the fields below
+    double m_startVolume = 1.0;     // the level the volume element started with
+    GstElement* m_volume = nullptr; // owned by the pipeline
+    int m_ends = 0;                 // ends of the stream not handled yet
+    std::string m_error;            // the first error not handled yet
 };

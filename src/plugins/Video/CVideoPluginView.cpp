@@ -29,8 +29,7 @@ void writeProperty(IQXPluginContext* context, const char16_t* name, const QStrin
 } // namespace
 
 CVideoPluginView::CVideoPluginView(IQXViewPluginContext* context)
-    : CQXSelfthreadViewPluginInstanceEx(context),
-      m_path(readProperty(context, u"Path")),
+    : CQXSelfthreadViewPluginInstanceEx(context), m_path(readProperty(context, u"Path")),
       m_looping(readProperty(context, u"Looping") == QLatin1String("true")) {}
 
 CVideoPluginView::~CVideoPluginView() {
@@ -40,8 +39,7 @@ CVideoPluginView::~CVideoPluginView() {
 
 std::string CVideoPluginView::defaultClip() {
     Dl_info info{};
-    if (!dladdr(reinterpret_cast<void*>(&CVideoPluginView::defaultClip), &info) ||
-        !info.dli_fname)
+    if (!dladdr(reinterpret_cast<void*>(&CVideoPluginView::defaultClip), &info) || !info.dli_fname)
         return {};
     std::string library = info.dli_fname;
     return library.substr(0, library.rfind('/') + 1) + "default.ogv";
@@ -96,7 +94,8 @@ void CVideoPluginView::SetLooping(bool looping) {
         m_looping = looping;
         m_loop = looping;
     }
-    writeProperty(context(), u"Looping", looping ? QStringLiteral("true") : QStringLiteral("false"));
+    writeProperty(context(), u"Looping",
+                  looping ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 QString CVideoPluginView::path() const {
@@ -160,8 +159,8 @@ void CVideoPluginView::openDirectly(const std::string& address) {
     try {
         CQXSelfthreadViewPluginInstanceEx::Activate();
     } catch (const std::exception& error) {
-        QXLog::warning(QXLog::kPlugins,
-                       "Video \"" + address + "\" not played: no player thread (" + error.what() + ")");
+        QXLog::warning(QXLog::kPlugins, "Video \"" + address + "\" not played: no player thread (" +
+                                            error.what() + ")");
     }
 }
 
@@ -193,8 +192,8 @@ void CVideoPluginView::OnFailed(int error, int httpStatus) {
 }
 
 void CVideoPluginView::OnComplete(const unsigned char* body, size_t length) {
-    const std::string address = VideoPage::findStreamAddress(
-        std::string_view(reinterpret_cast<const char*>(body), length));
+    const std::string address =
+        VideoPage::findStreamAddress(std::string_view(reinterpret_cast<const char*>(body), length));
     std::string url;
     int depth = 0;
     {
@@ -207,9 +206,10 @@ void CVideoPluginView::OnComplete(const unsigned char* body, size_t length) {
         return;
     }
     if (depth > kMaximumPageDepth) {
-        QXLog::warning(QXLog::kPlugins, "Video page \"" + url + "\" not followed: pages lead to "
-                                        "pages more than " + std::to_string(kMaximumPageDepth) +
-                                        " times");
+        QXLog::warning(QXLog::kPlugins, "Video page \"" + url +
+                                            "\" not followed: pages lead to "
+                                            "pages more than " +
+                                            std::to_string(kMaximumPageDepth) + " times");
         return;
     }
     play(QString::fromLocal8Bit(address.c_str()).toStdString());
@@ -244,10 +244,11 @@ void CVideoPluginView::threadBegin() {
     const int frameEvent = m_frameEvent, messageEvent = m_messageEvent;
     std::string error;
     if (frameEvent < 0 || messageEvent < 0 || address.empty() ||
-        !m_player.start(address,
-                        {[this, frameEvent] { signalEvent(static_cast<uint32_t>(frameEvent)); },
-                         [this, messageEvent] { signalEvent(static_cast<uint32_t>(messageEvent)); }},
-                        error)) {
+        !m_player.start(
+            address,
+            {[this, frameEvent] { signalEvent(static_cast<uint32_t>(frameEvent)); },
+             [this, messageEvent] { signalEvent(static_cast<uint32_t>(messageEvent)); }},
+            error)) {
         if (!address.empty())
             QXLog::warning(QXLog::kPlugins, "Video \"" + address + "\" not played: " + error);
         signalEvent(0);

@@ -14,8 +14,8 @@
 // What the property frame works the view through, on the GUI thread.
 class IVideoPluginViewProps {
 public:
-    virtual void SetPath(const QString& path) = 0;   // keeps it and stores "Path"
-    virtual void SetLooping(bool looping) = 0;       // keeps it and stores "Looping"
+    virtual void SetPath(const QString& path) = 0; // keeps it and stores "Path"
+    virtual void SetLooping(bool looping) = 0;     // keeps it and stores "Looping"
     virtual void Restart() = 0;
     virtual QString path() const = 0;
     virtual bool looping() const = 0;
@@ -94,13 +94,13 @@ private:
     mutable std::mutex m_mutex; // the fields up to m_pageDepth
     QString m_path;
     bool m_looping = false;
-    bool m_loop = false;        // the running source's
+    bool m_loop = false; // the running source's
     std::string m_source;
-    std::string m_url;          // the page being downloaded
+    std::string m_url; // the page being downloaded
     bool m_urlOpenedDirectly = false;
-    int m_pageDepth = 0;        // pages followed since the last Restart
+    int m_pageDepth = 0; // pages followed since the last Restart
 
-    std::mutex m_drawMutex;     // the key surface, drawn by the GUI thread and the view's
+    std::mutex m_drawMutex; // the key surface, drawn by the GUI thread and the view's
     CVideoPlayer m_player;
     std::atomic<bool> m_running{false};
     std::atomic<int> m_frameEvent{-1}, m_messageEvent{-1}, m_muteEvent{-1};

@@ -33,8 +33,7 @@ private:
     int m_y;
 };
 
-template <typename T>
-T* place(T* control, const char* id, const QString& name, const QRect& rect) {
+template <typename T> T* place(T* control, const char* id, const QString& name, const QRect& rect) {
     control->setObjectName(QString::fromLatin1(id));
     control->setAccessibleName(name);
     control->setGeometry(rect);
@@ -57,11 +56,13 @@ CVideoPropertiesFrame::CVideoPropertiesFrame(IVideoPluginViewProps* props, QWidg
     m_loop = place(new QCheckBox(QStringLiteral("Loop playback"), this), "2007",
                    QStringLiteral("Loop playback"), units.rect(0, 39, 89, 10));
     refresh();
-    connect(m_path, &QLineEdit::textEdited, this, [props](const QString& text) { props->SetPath(text); });
+    connect(m_path, &QLineEdit::textEdited, this,
+            [props](const QString& text) { props->SetPath(text); });
     connect(m_path, &QLineEdit::returnPressed, this, [props] { props->Restart(); });
     connect(restart, &QPushButton::clicked, this, [props] { props->Restart(); });
     connect(browse, &QPushButton::clicked, this, &CVideoPropertiesFrame::browse);
-    connect(m_loop, &QCheckBox::clicked, this, [props](bool checked) { props->SetLooping(checked); });
+    connect(m_loop, &QCheckBox::clicked, this,
+            [props](bool checked) { props->SetLooping(checked); });
 }
 
 void CVideoPropertiesFrame::refresh() {

@@ -19,8 +19,8 @@ std::string findStreamAddress(std::string_view page) {
 
     static const pcrecpp::RE embed(
         "<embed([^>]+type\\s*=\\s*['\"]?application/x-mplayer2['\"]?[^>]*)>", caseless);
-    static const pcrecpp::RE source(
-        "[\\s]*src[\\s]*=[\\s]*(['\"]([^'\"]+)['\"]|([^>\\s]+))", caseless);
+    static const pcrecpp::RE source("[\\s]*src[\\s]*=[\\s]*(['\"]([^'\"]+)['\"]|([^>\\s]+))",
+                                    caseless);
     std::string attributes;
     if (embed.PartialMatch(text, &attributes)) {
         std::string whole, quoted, unquoted;
@@ -29,8 +29,8 @@ std::string findStreamAddress(std::string_view page) {
         return {};
     }
 
-    static const pcrecpp::RE mmsReference(
-        "<ref[^>]+href\\s*=\\s*['\"](mms://[^'\"]+)['\"][^>]*/>", caseless);
+    static const pcrecpp::RE mmsReference("<ref[^>]+href\\s*=\\s*['\"](mms://[^'\"]+)['\"][^>]*/>",
+                                          caseless);
     static const pcrecpp::RE httpReference(
         "<ref[^>]+href\\s*=\\s*['\"](http://[^'\"]+)['\"][^>]*/>", caseless);
     std::string address;
