@@ -266,6 +266,12 @@ TEST(VideoViewTest, ThePageAndADropChangeThePathAndTheLoopingOfTheKey) {
                 filters[0].contains(QLatin1String("*.mp4")));
     EXPECT_EQ(filters[1], QStringLiteral("Gif animation (*.gif)"));
 
+    // For people: the page as the editor shows it.
+    if (qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS")) {
+        path->setText(QStringLiteral("/home/me/Videos/harbour.webm")); // not the scratch path
+        EXPECT_TRUE(
+            page->grab().save(QStringLiteral(QX_SOURCE_DIR "/docs/screenshots/video-page.png")));
+    }
     EXPECT_EQ(view->DestroyGUI(), 1);
     view->Release();
     EXPECT_TRUE(qxtest::waitFor([&] { return context.destroyedCount() == 1; }));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -25,7 +26,7 @@ class CVideoPlayer {
 public:
     struct Notifications {
         std::function<void()> frameReady;   // a new frame waits in the appsink
-        std::function<void()> messageReady; // a message waits on the pipeline's bus
+        std::function<void()> messageReady; // the stream ended or failed
     };
     using FrameSink = std::function<void(const uint8_t* rgb, int width, int height, int stride)>;
 
