@@ -143,8 +143,7 @@ TEST(VideoPlaybackTest, PlayingOnceLeavesTheLastFrameAndLoopingGoesOn) {
     const std::string clip = makeClip(dir, "ball.ogv", 64, 64, 10, "ball");
     {
         PlayingKey once(clip);
-        ASSERT_TRUE(qxtest::waitFor([&] { return once.view->running(); }));
-        ASSERT_TRUE(qxtest::waitFor([&] { return !once.view->running(); }));
+        ASSERT_TRUE(qxtest::waitFor([&] { return once.view->runsEnded() == 1; }));
         const int updates = once.context.updateCount();
         EXPECT_GE(updates, 3);
         EXPECT_LE(updates, 12); // a clear and about one update per frame
@@ -157,6 +156,18 @@ TEST(VideoPlaybackTest, PlayingOnceLeavesTheLastFrameAndLoopingGoesOn) {
         EXPECT_TRUE(qxtest::waitFor([&] { return looping.context.updateCount() > 30; }))
             << looping.context.updateCount() << " updates";
         EXPECT_TRUE(looping.view->running());
+    }
+}
+
+TEST(VideoPlaybackTest, AMissingOrUnreadableFileLeavesTheKeyBlackAndTheThreadEnds) {
+    qxtest::TempDir dir;
+    qxtest::writeFile(dir / "notes.ogv", "not a video at all\n");
+    for (const std::string& path : {(dir / "missing.ogv").string(), (dir / "notes.ogv").string()}) {
+        SCOPED_TRACE(path);
+        PlayingKey key(path, true);
+        EXPECT_TRUE(qxtest::waitFor([&] { return key.view->source() == path; }));
+        EXPECT_TRUE(qxtest::waitFor([&] { return key.view->runsEnded() == 1; }));
+        EXPECT_TRUE(keyIsBlack(key.context));
     }
 }
 

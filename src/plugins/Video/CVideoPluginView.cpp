@@ -286,6 +286,7 @@ void CVideoPluginView::threadEnd() {
     m_player.stop();
     m_frameEvent = m_messageEvent = m_muteEvent = -1;
     m_running = false;
+    ++m_runsEnded;
 }
 
 void CVideoPluginView::drawFrame(const uint8_t* rgb, int width, int height, int stride) {

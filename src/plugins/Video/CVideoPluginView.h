@@ -71,8 +71,9 @@ public:
     // (-1 without sound). Any thread.
     std::string source() const;
     double volume() const { return m_player.volume(); }
-    // True while a source runs on the view's thread.
+    // True while a source runs on the view's thread; how many runs have ended.
     bool running() const { return m_running; }
+    int runsEnded() const { return m_runsEnded; }
 
     // The clip played when "Path" is empty: default.ogv beside the library.
     static std::string defaultClip();
@@ -103,6 +104,7 @@ private:
     std::mutex m_drawMutex; // the key surface, drawn by the GUI thread and the view's
     CVideoPlayer m_player;
     std::atomic<bool> m_running{false};
+    std::atomic<int> m_runsEnded{0};
     std::atomic<int> m_frameEvent{-1}, m_messageEvent{-1}, m_muteEvent{-1};
     QPointer<QWidget> m_page;
 };
