@@ -1,11 +1,17 @@
 #include "CVideoPlayer.h"
 
 #include "VideoFrame.h"
+#include "platform/QXLog.h"
 
+#include <chrono>
+#include <dlfcn.h>
+#include <future>
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -157,10 +163,14 @@ bool CVideoPlayer::start(const std::string& address, Notifications notifications
 void CVideoPlayer::stop() {
     if (!m_pipeline)
         return;
-    gst_element_set_state(m_pipeline, GST_STATE_NULL);
+    // Nothing of this run reaches the owner any more.
     GstBus* bus = gst_element_get_bus(m_pipeline);
     gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
     gst_object_unref(bus);
+    if (m_sink) {
+        GstAppSinkCallbacks none{};
+        gst_app_sink_set_callbacks(GST_APP_SINK(m_sink), &none, nullptr, nullptr);
+    }
     GstElement* pipeline = m_pipeline;
     {
         std::lock_guard lock(m_mutex);
@@ -170,7 +180,27 @@ void CVideoPlayer::stop() {
         m_error.clear();
     }
     m_sink = nullptr;
-    gst_object_unref(pipeline);
+
+    // Stopping takes moments; a source stuck in a system call may hold it. After 5 s the
+    // old run is left to end on a thread of its own, which keeps its pipeline and, as its
+    // code is this library's, keeps the library loaded.
+    auto stopped = std::make_shared<std::promise<void>>();
+    std::future<void> done = stopped->get_future();
+    std::thread stopper([pipeline, stopped] {
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(pipeline);
+        stopped->set_value();
+    });
+    if (done.wait_for(std::chrono::seconds(5)) == std::future_status::ready) {
+        stopper.join();
+        return;
+    }
+    stopper.detach();
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&ensureInitialised), &info) && info.dli_fname)
+        dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+    QXLog::warning(QXLog::kPlugins, "A video did not stop within 5 s; the next one starts "
+                                    "without waiting, and the old one ends on its own");
 }
 
 void CVideoPlayer::takeFrame(const FrameSink& sink) {

@@ -39,6 +39,7 @@ public:
     // reads) and sets it playing. False, with the reason in error, when that failed.
     bool start(const std::string& address, Notifications notifications, std::string& error);
     // Stops and frees the pipeline; no notification follows. Nothing when none runs.
+    // Waits at most 5 s: a pipeline that takes longer is left to stop on its own thread.
     void stop();
 
     // Hands the newest frame, if any, to sink.
