@@ -12,6 +12,7 @@ qt6-base-dev libglib2.0-dev
 libcurl4-openssl-dev libzip-dev libsodium-dev uuid-dev libudev-dev
 libx11-dev libxi-dev libxtst-dev libxss-dev libxkbcommon-dev libxkbcommon-x11-dev xkb-data
 libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
 libatspi2.0-dev at-spi2-core dbus-daemon
 xvfb xauth xdotool x11-xkb-utils x11-utils openbox fonts-dejavu-core
 libssl-dev dovecot-core dovecot-pop3d openssl

@@ -506,4 +506,51 @@ TEST_F(PluginsEndToEndTest, Pop3KeysCountAMailboxAndFollowNewMail) {
     }
 }
 
+TEST_F(PluginsEndToEndTest, VideoKeysPlayTheShippedClipAndALoopingClipKeepsMoving) {
+    // A second of a moving ball, made with GStreamer; the other key names no clip and plays
+    // the one shipped with the plug-in, once.
+    const std::string clip = (m_dir / "ball.ogv").string();
+    ASSERT_EQ(qxtest::runProgram({"/usr/bin/gst-launch-1.0", "-q", "videotestsrc", "num-buffers=10",
+                                  "pattern=ball", "!", "video/x-raw,width=96,height=72,framerate=10/1",
+                                  "!", "videoconvert", "!", "theoraenc", "!", "oggmux", "!",
+                                  "filesink", "location=" + clip})
+                  .exitStatus,
+              0);
+    writeProfile({{"<plist version=\"1.0\"><dict><key>DisplayName</key><string>Video</string>"
+                   "<key>Buttons</key><dict>"
+                   "<key>F5</key><dict>" + plugin("ViewPlugin", "Video", "video.view", "") + "</dict>"
+                   "<key>F6</key><dict>" +
+                       plugin("ViewPlugin", "Video", "video.view",
+                              "<key>Path</key><string>" + clip +
+                                  "</string><key>Looping</key><string>true</string>") +
+                       "</dict>"
+                   "</dict></dict></plist>",
+                   u"{video}"}});
+    ChildProcess keyboard({kBin + "/qxvkbd", "--name", "kb", "--no-window"});
+    ASSERT_TRUE(waitFor([&] { return fs::is_socket(tessera().parent_path().parent_path() / "control.sock"); }));
+    const auto start = std::chrono::steady_clock::now();
+    ChildProcess program({kBin + "/qxcfg", "/minimized"});
+
+    const size_t shipped = keyNamed(u"F5"), looping = keyNamed(u"F6");
+    auto drawn = [&](size_t key) {
+        const std::string d = display(key);
+        return d.size() == 4608 && d.find_first_not_of('\0') != std::string::npos;
+    };
+    EXPECT_TRUE(waitFor([&] { return drawn(shipped); }, 60s)) << "the shipped clip plays";
+    ASSERT_TRUE(waitFor([&] { return drawn(looping); }, 60s));
+    // Well past the clip's end, the looping key still changes.
+    ASSERT_TRUE(waitFor([&] { return std::chrono::steady_clock::now() - start > 3s; }));
+    const std::string later = display(looping);
+    EXPECT_TRUE(waitFor([&] { return display(looping) != later; }, 30s)) << "the looping key stopped";
+
+    const fs::path shot = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS")
+                              ? fs::path(QX_SOURCE_DIR) / "docs" / "screenshots" / "video-keys.png"
+                              : m_dir / "video-keys.png";
+    EXPECT_EQ(qxtest::runProgram({kBin + "/qxvkbd", "snapshot", shot.string(), "--name", "kb"}).exitStatus, 0);
+    QXSingleInstance probe(m_dir / "run", {});
+    ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
+    ASSERT_TRUE(program.waitForExit(60s));
+    EXPECT_EQ(program.exitStatus(), 0);
+}
+
 } // namespace
