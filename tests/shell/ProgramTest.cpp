@@ -282,4 +282,36 @@ TEST_F(ProgramTest, AProfileThatCannotBeWrittenIsReportedAndLeftAsItWas) {
         << "the keyboard is released all the same";
 }
 
+// A Wayland-only session: no DISPLAY, and a Wayland display the program never needs.
+TEST_F(ProgramTest, WithoutAnXSessionTheKeyboardIsDrivenAndTheUserIsToldOnce) {
+    ::unsetenv("DISPLAY");
+    qxtest::ScopedEnv wayland{"WAYLAND_DISPLAY", "qx-no-such-wayland-0"};
+    auto keyboard = startKeyboard();
+    auto run = std::async(std::launch::async, [&] {
+        return qxtest::runProgram({kBin + "/qxcfg", "/minimized"});
+    });
+    ASSERT_TRUE(waitFor([&] { return answers(); }));
+    ASSERT_TRUE(allDisplaysWritten());
+    ProgramResult dumped = qxctl({"--profile", (m_dir / "nothing").string(), "dump", (m_dir / "dump").string()});
+    ASSERT_EQ(dumped.exitStatus, 0) << dumped.err;
+    EXPECT_TRUE(waitFor([&] {
+        for (size_t key = 0; key < QXKeyTable::keyCount(); ++key)
+            if (display(key) != qxtest::readFile(m_dir / "dump" / "Tessera" / "normal" / displayFile(key)))
+                return false;
+        return true;
+    })) << "the default buttons reach the keyboard";
+
+    QXSingleInstance probe(m_dir / "run", {});
+    ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
+    const ProgramResult result = run.get();
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    const std::string notice = "application, language and modifier conditions need an X session";
+    const size_t first = result.err.find(notice);
+    ASSERT_NE(first, std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find(notice, first + 1), std::string::npos) << "said once: " << result.err;
+    EXPECT_NE(result.err.find("DISPLAY is not set"), std::string::npos) << result.err;
+    EXPECT_EQ(qxtest::readFile(tessera() / "layout.sys").substr(0, 114), std::string(114, '\0'))
+        << "the keyboard is released at exit";
+}
+
 } // namespace
