@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <future>
 #include <sstream>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -312,6 +313,35 @@ TEST_F(ProgramTest, WithoutAnXSessionTheKeyboardIsDrivenAndTheUserIsToldOnce) {
     EXPECT_NE(result.err.find("DISPLAY is not set"), std::string::npos) << result.err;
     EXPECT_EQ(qxtest::readFile(tessera() / "layout.sys").substr(0, 114), std::string(114, '\0'))
         << "the keyboard is released at exit";
+}
+
+// The same under a real Wayland compositor (Weston without a screen) on Qt's Wayland
+// platform: the program starts there, drives the keyboard and ends cleanly.
+TEST_F(ProgramTest, UnderAWaylandCompositorTheProgramRunsWithoutX) {
+    const std::string weston = "/usr/bin/weston";
+    if (::access(weston.c_str(), X_OK) != 0 ||
+        !fs::exists("/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqwayland-generic.so"))
+        GTEST_SKIP() << "weston or Qt's Wayland platform is not installed";
+    ::unsetenv("DISPLAY");
+    ::unsetenv("QT_QPA_PLATFORM");
+    ChildProcess compositor({weston, "--backend=headless-backend.so", "--socket=qx-wayland-0",
+                             "--idle-time=0", "--log=" + (m_dir / "weston.log").string()});
+    ASSERT_TRUE(waitFor([&] { return fs::exists(m_dir / "run" / "qx-wayland-0"); }))
+        << qxtest::readFile(m_dir / "weston.log");
+    qxtest::ScopedEnv wayland{"WAYLAND_DISPLAY", "qx-wayland-0"};
+    qxtest::ScopedEnv platform{"QT_QPA_PLATFORM", "wayland"};
+    auto keyboard = startKeyboard();
+    auto run = std::async(std::launch::async, [&] {
+        return qxtest::runProgram({kBin + "/qxcfg", "/minimized"});
+    });
+    ASSERT_TRUE(waitFor([&] { return answers(); }));
+    ASSERT_TRUE(allDisplaysWritten());
+    QXSingleInstance probe(m_dir / "run", {});
+    ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
+    const ProgramResult result = run.get();
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_NE(result.err.find("need an X session"), std::string::npos) << result.err;
+    EXPECT_EQ(qxtest::readFile(tessera() / "layout.sys").substr(0, 114), std::string(114, '\0'));
 }
 
 } // namespace
