@@ -316,14 +316,25 @@ TEST_F(ProgramTest, WithoutAnXSessionTheKeyboardIsDrivenAndTheUserIsToldOnce) {
 }
 
 // The same under a real Wayland compositor (Weston without a screen) on Qt's Wayland
-// platform: the program starts there, drives the keyboard and ends cleanly.
-TEST_F(ProgramTest, UnderAWaylandCompositorTheProgramRunsWithoutX) {
-    const std::string weston = "/usr/bin/weston";
-    if (::access(weston.c_str(), X_OK) != 0 ||
+// platform, with a panel on a private session bus: the program starts there, shows its
+// icon as a StatusNotifierItem, drives the keyboard, tells the user once through a
+// notification and ends cleanly.
+TEST_F(ProgramTest, UnderAWaylandCompositorTheIconIsAStatusNotifierAndTheUserIsToldOnce) {
+    const std::string weston = "/usr/bin/weston", bus = "/usr/bin/dbus-daemon";
+    if (::access(weston.c_str(), X_OK) != 0 || ::access(bus.c_str(), X_OK) != 0 ||
         !fs::exists("/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqwayland-generic.so"))
-        GTEST_SKIP() << "weston or Qt's Wayland platform is not installed";
+        GTEST_SKIP() << "weston, dbus-daemon or Qt's Wayland platform is not installed";
     ::unsetenv("DISPLAY");
     ::unsetenv("QT_QPA_PLATFORM");
+    const fs::path busSocket = m_dir / "bus";
+    ChildProcess sessionBus({bus, "--config-file=/usr/share/dbus-1/session.conf", "--nofork",
+                             "--address=unix:path=" + busSocket.string()});
+    ASSERT_TRUE(waitFor([&] { return fs::is_socket(busSocket); }));
+    qxtest::ScopedEnv busAddress{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + busSocket.string()};
+    const fs::path calls = m_dir / "panel.log";
+    ChildProcess panel({std::string(QX_TEST_BIN_DIR) + "/qx_status_notifier_host", calls.string()});
+    ASSERT_TRUE(waitFor([&] { return qxtest::readFile(calls).find("ready") != std::string::npos; }));
+
     ChildProcess compositor({weston, "--backend=headless-backend.so", "--socket=qx-wayland-0",
                              "--idle-time=0", "--log=" + (m_dir / "weston.log").string()});
     ASSERT_TRUE(waitFor([&] { return fs::exists(m_dir / "run" / "qx-wayland-0"); }))
@@ -336,11 +347,21 @@ TEST_F(ProgramTest, UnderAWaylandCompositorTheProgramRunsWithoutX) {
     });
     ASSERT_TRUE(waitFor([&] { return answers(); }));
     ASSERT_TRUE(allDisplaysWritten());
+    const std::string notice = "need an X session";
+    EXPECT_TRUE(waitFor([&] {
+        const std::string text = qxtest::readFile(calls);
+        return text.find("RegisterStatusNotifierItem") != std::string::npos &&
+               text.find(notice) != std::string::npos;
+    })) << qxtest::readFile(calls);
+
     QXSingleInstance probe(m_dir / "run", {});
     ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
     const ProgramResult result = run.get();
     EXPECT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_NE(result.err.find("need an X session"), std::string::npos) << result.err;
+    const std::string text = qxtest::readFile(calls);
+    const size_t first = text.find(notice);
+    EXPECT_EQ(text.find(notice, first + 1), std::string::npos) << "one notification: " << text;
+    EXPECT_NE(result.err.find(notice), std::string::npos) << result.err;
     EXPECT_EQ(qxtest::readFile(tessera() / "layout.sys").substr(0, 114), std::string(114, '\0'));
 }
 
