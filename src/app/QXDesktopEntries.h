@@ -18,8 +18,9 @@ struct QXDesktopFolders {
     // $XDG_DATA_HOME (default ~/.local/share) and $XDG_DATA_DIRS (default
     // /usr/local/share:/usr/share) with "applications", "icons" and "pixmaps"; ~/.icons
     // first among the icon folders. The icon theme is Qt's platform theme's; where that
-    // names none but "hicolor", the desktop's own setting (GNOME's interface settings,
-    // then KDE's kdeglobals).
+    // names none but "hicolor", the setting of the desktop XDG_CURRENT_DESKTOP names
+    // (KDE's kdeglobals, or the GNOME interface settings for the others); "hicolor"
+    // without one.
     static QXDesktopFolders fromEnvironment();
 };
 
@@ -39,6 +40,8 @@ class QXDesktopEntries {
 public:
     static constexpr int kIconSize = 16;
 
+    // With a QGuiApplication, makes the folders' icon theme, icon folders and pixmap
+    // folders Qt's own (QIcon's theme name, search paths and fallback paths).
     explicit QXDesktopEntries(QXDesktopFolders folders);
 
     const QXDesktopFolders& folders() const { return m_folders; }
