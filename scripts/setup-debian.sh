@@ -16,6 +16,7 @@ gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
 libatspi2.0-dev at-spi2-core dbus-daemon
 xvfb xauth xdotool x11-xkb-utils x11-utils openbox fonts-dejavu-core
 libssl-dev dovecot-core dovecot-pop3d openssl
+qt6-wayland weston
 "
 
 missing=""

@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
@@ -49,6 +50,19 @@ void catchEndSignals(QObject* parent) {
     action.sa_flags = SA_RESTART;
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaction(signal, &action, nullptr);
+}
+
+// Said once at start when the hook has no X session to watch: the keyboard, its pictures,
+// views and actions work over the device alone, but which application is in front, the
+// keyboard language and the modifier keys are seen only through X.
+std::string noXSessionNotice() {
+    const char* display = std::getenv("DISPLAY");
+    const std::string reason = display && *display
+                                   ? std::string("the X display ") + display + " cannot be opened"
+                                   : std::string("DISPLAY is not set");
+    return "No X session (" + reason +
+           "): application, language and modifier conditions need an X session and stay "
+           "off; the keyboard is driven as usual";
 }
 
 } // namespace
@@ -96,6 +110,8 @@ int CQXCfgApp::run() {
             if (trayIcon)
                 trayIcon->notify(notes);
         });
+        if (!dispatch->hooked())
+            QXLog::warning(QXLog::kApp, noXSessionNotice());
         QXMainController controller;
         controller.loadProfile();
         controller.connectKeyboard();

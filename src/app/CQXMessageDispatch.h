@@ -60,6 +60,8 @@ public:
 
     // The hook library reports here; target is the dispatch.
     static void postFromHook(void* target, uint32_t message, uintptr_t wParam, intptr_t lParam);
+    // Whether the hook watches the X session: false without one (a Wayland-only session).
+    bool hooked() const { return m_hooked; }
 
 protected:
     void deliverToWindows(uint32_t message, WPARAM wParam, LPARAM lParam) override;

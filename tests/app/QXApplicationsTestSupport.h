@@ -72,6 +72,8 @@ public:
     ScopedEnv m_dataDirs{"XDG_DATA_DIRS", dataDir().string()};
     ScopedEnv m_path{"PATH", bin().string()};
     ScopedEnv m_locale{"LC_ALL", "de_DE.UTF-8"};
+    // No desktop of its own: the icon theme is hicolor, whatever the machine's desktop uses.
+    ScopedEnv m_currentDesktop{"XDG_CURRENT_DESKTOP", ""};
 };
 
 } // namespace qxtest

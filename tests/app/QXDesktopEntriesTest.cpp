@@ -54,8 +54,9 @@ class DesktopEntriesTest : public ::testing::Test, protected TempDesktop {};
 
 TEST_F(DesktopEntriesTest, ListsUsableEntriesWithTheirNameAndIcon) {
     const fs::path tool = program("My App/bin/tool");
-    for (const char* name : {"qxbare", "qxenvtool", "qxnested", "qxreal", "qxbroken", "qxnoicon",
-                             "qxbadicon", "qxnoname", "qxhidden", "qxnodisplay", "qxlink", "qxtry"})
+    for (const char* name :
+         {"qxbare", "qxenvtool", "qxnested", "qxreal", "qxbroken", "qxnoicon", "qxbadicon",
+          "qxnoname", "qxhidden", "qxnodisplay", "qxlink", "qxtry", "qxonly"})
         program("bin/" + std::string(name));
     fs::create_symlink(bin() / "qxreal", bin() / "qxalias");
 
@@ -74,9 +75,11 @@ TEST_F(DesktopEntriesTest, ListsUsableEntriesWithTheirNameAndIcon) {
     entry("quoted.desktop", entryText("\"" + tool.string() + "\" --flag %U", "My Tool",
                                       red.string(), "Name[de]=Mein Werkzeug\n"));
     entry("bare.desktop", entryText("qxbare %f", "Bare", "qx-theme"));
-    entry("env.desktop", "[Desktop Action new]\nExec=qxbroken\n" +
-                             entryText("env FOO=1 qxenvtool", "Env Tool", "qx-pixmap",
-                                       "[Desktop Action other]\nExec=qxnoname\n"));
+    // "env" runs the program the list is after; action groups are no entries of their own.
+    fs::create_symlink("/usr/bin/env", bin() / "env");
+    entry("env.desktop", entryText("env FOO=1 qxenvtool", "Env Tool", "qx-pixmap",
+                                   "[Desktop Action new]\nExec=qxbroken\n"
+                                   "[Desktop Action other]\nExec=qxnoname\n"));
     entry("sub/nested.desktop", entryText("qxnested", "Nested", "qx-theme.png"));
     entry("alias.desktop", entryText("qxalias", "Alias", "qx-theme"));
 
@@ -95,6 +98,7 @@ TEST_F(DesktopEntriesTest, ListsUsableEntriesWithTheirNameAndIcon) {
           entryText("qxnodisplay", "No Display", "qx-theme", "NoDisplay=true\n"));
     entry("link.desktop", "[Desktop Entry]\nType=Link\nName=Link\nIcon=qx-theme\nExec=qxlink\n");
     entry("tryexec.desktop", entryText("qxtry", "Try", "qx-theme", "TryExec=qxgone\n"));
+    entry("only.desktop", entryText("qxonly", "Only", "qx-theme", "OnlyShowIn=QXElsewhere;\n"));
 
     QXSysApplicationsController controller;
 
@@ -126,7 +130,10 @@ TEST_F(DesktopEntriesTest, AddingProgramsByHand) {
     program("bin/qxknown");
     const fs::path loose = program("elsewhere/QXLoose");
     const fs::path described = program("bin/qxbadicon");
-    // A theme without an index is read by its folder names.
+    // The user's own icons, in a theme of the user's data folder.
+    qxtest::writeFile(dataHome() / "icons/hicolor/index.theme",
+                      "[Icon Theme]\nName=Hicolor\nDirectories=22x22/apps,16x16/apps\n\n"
+                      "[22x22/apps]\nSize=22\nType=Fixed\n\n[16x16/apps]\nSize=16\nType=Fixed\n");
     qxtest::writePicture(dataHome() / "icons/hicolor/22x22/apps/qx-guess.png", Qt::cyan, 22);
     qxtest::writePicture(dataHome() / "icons/hicolor/16x16/apps/qx-guess.png", Qt::magenta);
     entry("known.desktop", entryText("qxknown", "Known", "qx-guess"));

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <future>
 #include <sstream>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -280,6 +281,88 @@ TEST_F(ProgramTest, AProfileThatCannotBeWrittenIsReportedAndLeftAsItWas) {
     EXPECT_EQ(qxtest::readFile(profile()), "not a folder");
     EXPECT_EQ(qxtest::readFile(tessera() / "layout.sys").substr(0, 114), std::string(114, '\0'))
         << "the keyboard is released all the same";
+}
+
+// A Wayland-only session: no DISPLAY, and a Wayland display the program never needs.
+TEST_F(ProgramTest, WithoutAnXSessionTheKeyboardIsDrivenAndTheUserIsToldOnce) {
+    ::unsetenv("DISPLAY");
+    qxtest::ScopedEnv wayland{"WAYLAND_DISPLAY", "qx-no-such-wayland-0"};
+    auto keyboard = startKeyboard();
+    auto run = std::async(std::launch::async, [&] {
+        return qxtest::runProgram({kBin + "/qxcfg", "/minimized"});
+    });
+    ASSERT_TRUE(waitFor([&] { return answers(); }));
+    ASSERT_TRUE(allDisplaysWritten());
+    ProgramResult dumped = qxctl({"--profile", (m_dir / "nothing").string(), "dump", (m_dir / "dump").string()});
+    ASSERT_EQ(dumped.exitStatus, 0) << dumped.err;
+    EXPECT_TRUE(waitFor([&] {
+        for (size_t key = 0; key < QXKeyTable::keyCount(); ++key)
+            if (display(key) != qxtest::readFile(m_dir / "dump" / "Tessera" / "normal" / displayFile(key)))
+                return false;
+        return true;
+    })) << "the default buttons reach the keyboard";
+
+    QXSingleInstance probe(m_dir / "run", {});
+    ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
+    const ProgramResult result = run.get();
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    const std::string notice = "application, language and modifier conditions need an X session";
+    const size_t first = result.err.find(notice);
+    ASSERT_NE(first, std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find(notice, first + 1), std::string::npos) << "said once: " << result.err;
+    EXPECT_NE(result.err.find("DISPLAY is not set"), std::string::npos) << result.err;
+    EXPECT_EQ(qxtest::readFile(tessera() / "layout.sys").substr(0, 114), std::string(114, '\0'))
+        << "the keyboard is released at exit";
+}
+
+// The same under a real Wayland compositor (Weston without a screen) on Qt's Wayland
+// platform, with a panel on a private session bus: the program starts there, shows its
+// icon as a StatusNotifierItem, drives the keyboard, tells the user once through a
+// notification and ends cleanly.
+TEST_F(ProgramTest, UnderAWaylandCompositorTheIconIsAStatusNotifierAndTheUserIsToldOnce) {
+    const std::string weston = "/usr/bin/weston", bus = "/usr/bin/dbus-daemon";
+    if (::access(weston.c_str(), X_OK) != 0 || ::access(bus.c_str(), X_OK) != 0 ||
+        !fs::exists("/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqwayland-generic.so"))
+        GTEST_SKIP() << "weston, dbus-daemon or Qt's Wayland platform is not installed";
+    ::unsetenv("DISPLAY");
+    ::unsetenv("QT_QPA_PLATFORM");
+    const fs::path busSocket = m_dir / "bus";
+    ChildProcess sessionBus({bus, "--config-file=/usr/share/dbus-1/session.conf", "--nofork",
+                             "--address=unix:path=" + busSocket.string()});
+    ASSERT_TRUE(waitFor([&] { return fs::is_socket(busSocket); }));
+    qxtest::ScopedEnv busAddress{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + busSocket.string()};
+    const fs::path calls = m_dir / "panel.log";
+    ChildProcess panel({std::string(QX_TEST_BIN_DIR) + "/qx_status_notifier_host", calls.string()});
+    ASSERT_TRUE(waitFor([&] { return qxtest::readFile(calls).find("ready") != std::string::npos; }));
+
+    ChildProcess compositor({weston, "--backend=headless-backend.so", "--socket=qx-wayland-0",
+                             "--idle-time=0", "--log=" + (m_dir / "weston.log").string()});
+    ASSERT_TRUE(waitFor([&] { return fs::exists(m_dir / "run" / "qx-wayland-0"); }))
+        << qxtest::readFile(m_dir / "weston.log");
+    qxtest::ScopedEnv wayland{"WAYLAND_DISPLAY", "qx-wayland-0"};
+    qxtest::ScopedEnv platform{"QT_QPA_PLATFORM", "wayland"};
+    auto keyboard = startKeyboard();
+    auto run = std::async(std::launch::async, [&] {
+        return qxtest::runProgram({kBin + "/qxcfg", "/minimized"});
+    });
+    ASSERT_TRUE(waitFor([&] { return answers(); }));
+    ASSERT_TRUE(allDisplaysWritten());
+    const std::string notice = "need an X session";
+    EXPECT_TRUE(waitFor([&] {
+        const std::string text = qxtest::readFile(calls);
+        return text.find("RegisterStatusNotifierItem") != std::string::npos &&
+               text.find(notice) != std::string::npos;
+    })) << qxtest::readFile(calls);
+
+    QXSingleInstance probe(m_dir / "run", {});
+    ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
+    const ProgramResult result = run.get();
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    const std::string text = qxtest::readFile(calls);
+    const size_t first = text.find(notice);
+    EXPECT_EQ(text.find(notice, first + 1), std::string::npos) << "one notification: " << text;
+    EXPECT_NE(result.err.find(notice), std::string::npos) << result.err;
+    EXPECT_EQ(qxtest::readFile(tessera() / "layout.sys").substr(0, 114), std::string(114, '\0'));
 }
 
 } // namespace
