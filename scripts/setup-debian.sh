@@ -15,6 +15,7 @@ libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
 libatspi2.0-dev at-spi2-core dbus-daemon
 xvfb xauth xdotool x11-xkb-utils x11-utils openbox fonts-dejavu-core
 libssl-dev dovecot-core dovecot-pop3d openssl
+dpkg-dev fakeroot lintian desktop-file-utils appstream shared-mime-info
 "
 
 missing=""
