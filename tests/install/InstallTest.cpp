@@ -235,6 +235,7 @@ TEST_F(InstallTest, TheDesktopFilesPassTheDesktopsValidators) {
     EXPECT_TRUE(fs::is_regular_file(share / "icons/hicolor/scalable/mimetypes/org.example.TesseraQuadrix-layers.svg"));
 
     EXPECT_TRUE(fs::is_regular_file(share / "man/man1/qxcfg.1"));
+    EXPECT_TRUE(fs::is_regular_file(share / "doc/tessera-quadrix/copyright"));
     EXPECT_TRUE(fs::is_regular_file(share / "bash-completion/completions/qxctl"));
 }
 
