@@ -8,10 +8,11 @@ set(CPACK_PACKAGE_CONTACT "Tessera Quadrix maintainers <packages@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "configurator for the Tessera Quadrix keyboard with a display on every key")
 set(CPACK_PACKAGE_DESCRIPTION
-    "The Tessera Quadrix keyboard carries a 48x48 colour display on each of its 113 keys.
-This program lives in the notification area and drives it: a tree of layers and groups
-gives every key a picture or a live view and an action, and conditions switch layers on
-and off. Includes qxctl, a command-line companion, and qxvkbd, a virtual keyboard.")
+    "The Tessera Quadrix keyboard carries a 48x48 colour display on each of
+its 113 keys. This program lives in the notification area and drives it:
+a tree of layers and groups gives every key a picture or a live view and
+an action, and conditions switch layers on and off. Includes qxctl, a
+command-line companion, and qxvkbd, a virtual keyboard.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The autostart entry and the udev rule have absolute destinations (/etc, /usr/lib/udev).
 set(CPACK_SET_DESTDIR ON)
@@ -28,5 +29,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
     ${CMAKE_BINARY_DIR}/_CPack_Packages/Linux/DEB/${CPACK_PACKAGE_FILE_NAME}/usr/${QX_INSTALL_PROGRAM_DIR})
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udisks2, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Our own maintainer scripts also keep CPack from adding ldconfig calls: the libraries are
+# the program's own, in its folder, not in the linker's search path.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/conffiles
+    ${CMAKE_CURRENT_SOURCE_DIR}/debian/postinst ${CMAKE_CURRENT_SOURCE_DIR}/debian/postrm)
 
 include(CPack)

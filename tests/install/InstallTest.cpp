@@ -234,7 +234,8 @@ TEST_F(InstallTest, TheDesktopFilesPassTheDesktopsValidators) {
     EXPECT_NE(globs.find("application/x-tessera-quadrix-tqlz:*.tqlz"), std::string::npos) << globs;
     EXPECT_TRUE(fs::is_regular_file(share / "icons/hicolor/scalable/mimetypes/org.example.TesseraQuadrix-layers.svg"));
 
-    EXPECT_TRUE(fs::is_regular_file(share / "man/man1/qxcfg.1"));
+    for (const char* page : {"qxcfg.1.gz", "qxctl.1.gz", "qxvkbd.1.gz"})
+        EXPECT_TRUE(fs::is_regular_file(share / "man/man1" / page)) << page;
     EXPECT_TRUE(fs::is_regular_file(share / "doc/tessera-quadrix/copyright"));
     EXPECT_TRUE(fs::is_regular_file(share / "bash-completion/completions/qxctl"));
 }
