@@ -27,7 +27,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The program's own libraries live in its folder, not in a public library path.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
     ${CMAKE_BINARY_DIR}/_CPack_Packages/Linux/DEB/${CPACK_PACKAGE_FILE_NAME}/usr/${QX_INSTALL_PROGRAM_DIR})
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udisks2, xdg-utils")
+# Qt finds its platform plug-ins at run time, so dpkg-shlibdeps cannot see them: the X11
+# one is needed, the Wayland one serves sessions without X.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, udisks2, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Our own maintainer scripts also keep CPack from adding ldconfig calls: the libraries are
 # the program's own, in its folder, not in the linker's search path.

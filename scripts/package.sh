@@ -10,9 +10,18 @@ build="$top/build-package"
 
 launcher=""
 command -v ccache >/dev/null 2>&1 && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache"
+# Debian's hardening flags (stack protector, fortified functions, read-only relocations
+# bound at start), as its own packages are built with them.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+CFLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
+CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
+LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
+export CFLAGS CXXFLAGS LDFLAGS
 # shellcheck disable=SC2086
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-    -DQX_BUILD_TESTS=OFF -DQX_BUILD_BENCH=OFF $launcher
+    -DQX_BUILD_TESTS=OFF -DQX_BUILD_BENCH=OFF \
+    -DCMAKE_C_FLAGS="$CFLAGS" -DCMAKE_CXX_FLAGS="$CXXFLAGS" -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" \
+    -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" -DCMAKE_MODULE_LINKER_FLAGS="$LDFLAGS" $launcher
 cmake --build "$build" -j "${QX_JOBS:-$(nproc)}"
 rm -f "$build"/tessera-quadrix_*_amd64.deb
 (cd "$build" && cpack -G DEB)
