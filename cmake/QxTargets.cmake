@@ -63,6 +63,9 @@ function(qx_add_library name)
     endif()
     target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LINKS} PRIVATE ${ARG_PRIVATE_LINKS})
     _qx_common_options(${name})
+    if(ARG_SHARED)
+        install(TARGETS ${name} LIBRARY DESTINATION ${QX_INSTALL_PROGRAM_DIR} NAMELINK_SKIP)
+    endif()
 endfunction()
 
 # qx_add_executable(<name> SOURCES ... [LINKS ...] [QT])
@@ -107,15 +110,22 @@ function(qx_add_test name)
         ENVIRONMENT "${ARG_ENVIRONMENT}")
 endfunction()
 
+# qx_install_program(<target>...): an executable of the program folder, installed into it.
+function(qx_install_program)
+    install(TARGETS ${ARGN} RUNTIME DESTINATION ${QX_INSTALL_PROGRAM_DIR})
+endfunction()
+
 # qx_add_plugin(<Name> SOURCES ... INFO <Info.plist> [FILES ...] [LINKS ...] [PLUGINS_DIR <dir>])
 # A plug-in library laid out as the program finds it: <dir>/<Name>/<Name>.so beside its
 # Info.plist and the FILES (pictures the library loads from its own folder). <dir> is the
-# program folder's "Plugins" unless given (test plug-ins).
+# program folder's "Plugins" unless given (test plug-ins, which are not installed).
 function(qx_add_plugin name)
     cmake_parse_arguments(ARG "" "INFO;PLUGINS_DIR" "SOURCES;LINKS;FILES" ${ARGN})
     _qx_reject_unparsed(qx_add_plugin ${ARG_UNPARSED_ARGUMENTS})
+    set(shipped FALSE)
     if(NOT ARG_PLUGINS_DIR)
         set(ARG_PLUGINS_DIR ${QX_PROGRAM_DIR}/Plugins)
+        set(shipped TRUE)
     endif()
     add_library(${name} MODULE ${ARG_SOURCES})
     set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name}
@@ -141,4 +151,10 @@ function(qx_add_plugin name)
             DEPENDS ${source} VERBATIM)
         target_sources(${name} PRIVATE ${copy})
     endforeach()
+    if(shipped)
+        set_property(GLOBAL APPEND PROPERTY QX_SHIPPED_PLUGINS ${name})
+        set(destination ${QX_INSTALL_PROGRAM_DIR}/Plugins/${name})
+        install(TARGETS ${name} LIBRARY DESTINATION ${destination})
+        install(FILES ${ARG_INFO} ${ARG_FILES} DESTINATION ${destination})
+    endif()
 endfunction()

@@ -17,6 +17,7 @@ libatspi2.0-dev at-spi2-core dbus-daemon
 xvfb xauth xdotool x11-xkb-utils x11-utils openbox fonts-dejavu-core
 libssl-dev dovecot-core dovecot-pop3d openssl
 qt6-wayland weston
+dpkg-dev fakeroot lintian desktop-file-utils appstream shared-mime-info
 "
 
 missing=""

@@ -32,6 +32,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: qxctl [--profile DIR] COMMAND\n"
+    "       qxctl --help | --version\n"
     "commands:\n"
     "  keys                       the keyboard's key table, one key a line: index, name,\n"
     "                             label, virtual key, scan code, display number, code\n"
@@ -342,6 +343,9 @@ int runQXCtl(const std::vector<std::string>& argsIn, std::ostream& out, std::ost
             profileDir = argsIn[i].substr(10);
         } else if (argsIn[i] == "--help" || argsIn[i] == "-h") {
             out << kUsage;
+            return 0;
+        } else if (argsIn[i] == "--version") {
+            out << "qxctl (Tessera Quadrix Configurator) " QX_VERSION "\n";
             return 0;
         } else {
             args.push_back(argsIn[i]);

@@ -8,10 +8,12 @@ const char* QXVkbdCommandLine::usage() {
            "              [--snapshot FILE [--timeout SECONDS]]\n"
            "       qxvkbd press KEY-NAME [--name NAME] [--folder DIR]\n"
            "       qxvkbd snapshot FILE [--name NAME] [--folder DIR]\n"
+           "       qxvkbd --help | --version\n"
            "\n"
            "Runs a virtual keyboard in DIR/NAME (DIR: where the program looks for virtual\n"
            "keyboards; NAME: qxvkbd) until it is interrupted or its window is closed.\n"
-           "  --version TEXT  the firmware version it reports (TesseraV0.80b)\n"
+           "  --version TEXT  the firmware version it reports (TesseraV0.80b); without\n"
+           "                  TEXT, print the program's version and exit\n"
            "  --old           an older keyboard: signalling keys, no key reports\n"
            "  --no-window     no window, also when a display is available\n"
            "  --snapshot FILE write the keyboard's picture as PNG each time it has settled\n"
@@ -58,6 +60,9 @@ std::optional<QXVkbdCommandLine> QXVkbdCommandLine::parse(const std::vector<std:
         }
         if (option == "--help" || option == "-h") {
             line.command = Command::Help;
+            return line;
+        } else if (option == "--version" && !inlineValue && i + 1 == args.size()) {
+            line.command = Command::Version;
             return line;
         } else if (option == "--name" || option == "--folder" || option == "--version" ||
                    option == "--snapshot" || option == "--timeout") {

@@ -12,9 +12,12 @@
 //   qxvkbd press KEY-NAME [--name NAME] [--folder DIR]
 //   qxvkbd snapshot FILE [--name NAME] [--folder DIR]
 //
-// Options take their value as the next argument or after "=".
+//   qxvkbd --help | --version
+//
+// Options take their value as the next argument or after "=". "--version" with no value
+// after it prints the program's version; with one it is the keyboard's firmware version.
 struct QXVkbdCommandLine {
-    enum class Command { Run, Press, Snapshot, Help };
+    enum class Command { Run, Press, Snapshot, Help, Version };
 
     Command command = Command::Run;
     std::string name = "qxvkbd";

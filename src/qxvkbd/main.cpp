@@ -164,6 +164,10 @@ int main(int argc, char** argv) {
         std::fputs(QXVkbdCommandLine::usage(), stdout);
         return 0;
     }
+    if (line->command == QXVkbdCommandLine::Command::Version) {
+        std::puts("qxvkbd (Tessera Quadrix Configurator) " QX_VERSION);
+        return 0;
+    }
     fs::path folder;
     if (!line->folder.empty()) {
         folder = fs::absolute(line->folder);

@@ -24,6 +24,8 @@ const MarkLayout kLayouts[] = {
     {32, {0.5, 0.5, 31, 31}, 6, {3.5, 2.5, 25, 25}, 4, 6, 5, 9, 2, 1.5, false},
     {44, {0.5, 0.5, 43, 43}, 8, {4.5, 3.5, 35, 34}, 6, 8, 7, 13, 2, 2, false},
     {48, {1.5, 0.5, 45, 45}, 8.5, {5.5, 3.5, 37, 35}, 6, 9, 7, 14, 2, 2, true},
+    {64, {3.5, 2.5, 57, 57}, 10, {7.5, 5.5, 49, 47}, 7, 12, 10, 18, 4, 2.5, true},
+    {128, {6.5, 5.5, 115, 115}, 20, {15, 11, 98, 94}, 14, 25, 20, 36, 6, 4, true},
     {256, {12.5, 10.5, 231, 231}, 40, {30, 22, 196, 188}, 28, 50, 40, 72, 12, 8, true},
 };
 
@@ -107,6 +109,8 @@ const std::array<QColor, 4> kMarkColors = {
 std::vector<ArtPicture> drawProgramIcons() {
     return {
         {QStringLiteral("qxcfg"), drawMark(256, true)},
+        {QStringLiteral("qxcfg-128"), drawMark(128, true)},
+        {QStringLiteral("qxcfg-64"), drawMark(64, true)},
         {QStringLiteral("qxcfg-48"), drawMark(48, true)},
         {QStringLiteral("qxcfg-32"), drawMark(32, true)},
         {QStringLiteral("qxcfg-16"), drawMark(16, true)},
