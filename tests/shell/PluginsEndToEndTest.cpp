@@ -154,6 +154,22 @@ protected:
                                   : m_dir / name;
         EXPECT_EQ(qxtest::runProgram({kBin + "/qxvkbd", "snapshot", shot.string(), "--name", "kb"}).exitStatus, 0);
     }
+    // Whether the virtual keyboard "kb" takes requests.
+    bool keyboardReady() const {
+        return waitFor([&] { return fs::is_socket(tessera().parent_path().parent_path() / "control.sock"); });
+    }
+    // Whether the key shows a picture that is not all black.
+    bool drawn(size_t key) const {
+        const std::string d = display(key);
+        return d.size() == 4608 && d.find_first_not_of('\0') != std::string::npos;
+    }
+    // Asks the running qxcfg to close, as the tray's "Exit" does; it ends cleanly.
+    void closeProgram(ChildProcess& program) const {
+        QXSingleInstance probe(m_dir / "run", {});
+        ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
+        ASSERT_TRUE(program.waitForExit(60s));
+        EXPECT_EQ(program.exitStatus(), 0);
+    }
     bool press(const char* key) {
         return qxtest::runProgram({kBin + "/qxvkbd", "press", key, "--name", "kb"}).exitStatus == 0;
     }
@@ -227,7 +243,7 @@ TEST_F(PluginsEndToEndTest, KeysShowTextTypeSendHotKeysAndToggleALayer) {
 
     writeProfile();
     ChildProcess keyboard({kBin + "/qxvkbd", "--name", "kb", "--no-window"});
-    ASSERT_TRUE(waitFor([&] { return fs::is_socket(tessera().parent_path().parent_path() / "control.sock"); }));
+    ASSERT_TRUE(keyboardReady());
     TypingWindow window;
     ASSERT_TRUE(window.open());
     const size_t f1 = keyNamed(u"F1"), f4 = keyNamed(u"F4");
@@ -274,10 +290,7 @@ TEST_F(PluginsEndToEndTest, KeysShowTextTypeSendHotKeysAndToggleALayer) {
 
     snapshot("functions-keys.png");
 
-    QXSingleInstance probe(m_dir / "run", {});
-    ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
-    ASSERT_TRUE(program.waitForExit(60s));
-    EXPECT_EQ(program.exitStatus(), 0);
+    closeProgram(program);
 }
 
 } // namespace
@@ -355,20 +368,16 @@ TEST_F(SystemKeysEndToEndTest, FiguresFollowTheMachineAndAKeyTurnsAWindowTranspa
                    "</dict></dict></plist>",
                    u"{system}"}});
     ChildProcess keyboard({kBin + "/qxvkbd", "--name", "kb", "--no-window"});
-    ASSERT_TRUE(waitFor([&] { return fs::is_socket(tessera().parent_path().parent_path() / "control.sock"); }));
+    ASSERT_TRUE(keyboardReady());
     ChildProcess program({kBin + "/qxcfg", "/minimized"});
 
     // Each figure key is drawn (green text on black), and changes while the machine works:
     // the processor is kept busy, memory taken, and bytes sent through the loopback
     // interface, each until its key shows it.
     const size_t keys[] = {keyNamed(u"F5"), keyNamed(u"F6"), keyNamed(u"F7")};
-    auto drawn = [&](size_t key) {
-        const std::string d = display(key);
-        return d.size() == 4608 && d.find(std::string(2, '\0')) != std::string::npos &&
-               d.find_first_not_of('\0') != std::string::npos;
-    };
     for (size_t key : keys)
-        ASSERT_TRUE(waitFor([&] { return drawn(key); }, 60s)) << "key " << key << " is drawn";
+        ASSERT_TRUE(waitFor([&] { return drawn(key) && display(key).find(std::string(2, '\0')) != std::string::npos; }, 60s))
+            << "key " << key << " is drawn on black";
     std::string first[3];
     for (int i = 0; i < 3; ++i)
         first[i] = display(keys[i]);
@@ -427,10 +436,7 @@ TEST_F(SystemKeysEndToEndTest, FiguresFollowTheMachineAndAKeyTurnsAWindowTranspa
     ASSERT_TRUE(press("F8"));
     EXPECT_TRUE(waitFor([&] { return !window.opacity(); })) << "opaque again";
 
-    QXSingleInstance probe(m_dir / "run", {});
-    ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
-    ASSERT_TRUE(program.waitForExit(60s));
-    EXPECT_EQ(program.exitStatus(), 0);
+    closeProgram(program);
 }
 
 } // namespace
@@ -466,7 +472,7 @@ TEST_F(PluginsEndToEndTest, Pop3KeysCountAMailboxAndFollowNewMail) {
                    "</dict></dict></plist>",
                    u"{mail}"}});
     ChildProcess keyboard({kBin + "/qxvkbd", "--name", "kb", "--no-window"});
-    ASSERT_TRUE(waitFor([&] { return fs::is_socket(tessera().parent_path().parent_path() / "control.sock"); }));
+    ASSERT_TRUE(keyboardReady());
     ChildProcess program({kBin + "/qxcfg", "/minimized"});
 
     // The brown-gold of the badge in the keyboard's 5-6-5 colour, big-endian.
@@ -477,10 +483,6 @@ TEST_F(PluginsEndToEndTest, Pop3KeysCountAMailboxAndFollowNewMail) {
         return n;
     };
     const size_t full = keyNamed(u"F9"), noServer = keyNamed(u"F10"), empty = keyNamed(u"F11");
-    auto drawn = [&](size_t key) {
-        const std::string d = display(key);
-        return d.size() == 4608 && d.find_first_not_of('\0') != std::string::npos;
-    };
     EXPECT_TRUE(waitFor([&] { return badgePixels(display(full)) > 20; }, 60s)) << "12 messages: a badge";
     const std::string twelve = display(full);
     ASSERT_TRUE(waitFor([&] { return drawn(noServer) && drawn(empty); }, 60s));
@@ -494,10 +496,7 @@ TEST_F(PluginsEndToEndTest, Pop3KeysCountAMailboxAndFollowNewMail) {
         << "13 messages";
     snapshot("mail-keys.png");
 
-    QXSingleInstance probe(m_dir / "run", {});
-    ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
-    ASSERT_TRUE(program.waitForExit(60s));
-    EXPECT_EQ(program.exitStatus(), 0);
+    closeProgram(program);
     // Only the protected form was ever written to the profile.
     for (const auto& entry : fs::recursive_directory_iterator(profile())) {
         if (entry.is_regular_file()) {
@@ -527,15 +526,11 @@ TEST_F(PluginsEndToEndTest, VideoKeysPlayTheShippedClipAndALoopingClipKeepsMovin
                    "</dict></dict></plist>",
                    u"{video}"}});
     ChildProcess keyboard({kBin + "/qxvkbd", "--name", "kb", "--no-window"});
-    ASSERT_TRUE(waitFor([&] { return fs::is_socket(tessera().parent_path().parent_path() / "control.sock"); }));
+    ASSERT_TRUE(keyboardReady());
     const auto start = std::chrono::steady_clock::now();
     ChildProcess program({kBin + "/qxcfg", "/minimized"});
 
     const size_t shipped = keyNamed(u"F5"), looping = keyNamed(u"F6");
-    auto drawn = [&](size_t key) {
-        const std::string d = display(key);
-        return d.size() == 4608 && d.find_first_not_of('\0') != std::string::npos;
-    };
     EXPECT_TRUE(waitFor([&] { return drawn(shipped); }, 60s)) << "the shipped clip plays";
     ASSERT_TRUE(waitFor([&] { return drawn(looping); }, 60s));
     // Well past the clip's end, the looping key still changes.
@@ -543,14 +538,8 @@ TEST_F(PluginsEndToEndTest, VideoKeysPlayTheShippedClipAndALoopingClipKeepsMovin
     const std::string later = display(looping);
     EXPECT_TRUE(waitFor([&] { return display(looping) != later; }, 30s)) << "the looping key stopped";
 
-    const fs::path shot = qEnvironmentVariableIsSet("QX_UPDATE_SCREENSHOTS")
-                              ? fs::path(QX_SOURCE_DIR) / "docs" / "screenshots" / "video-keys.png"
-                              : m_dir / "video-keys.png";
-    EXPECT_EQ(qxtest::runProgram({kBin + "/qxvkbd", "snapshot", shot.string(), "--name", "kb"}).exitStatus, 0);
-    QXSingleInstance probe(m_dir / "run", {});
-    ASSERT_TRUE(probe.postToRunning(qxwin::WM_CLOSE));
-    ASSERT_TRUE(program.waitForExit(60s));
-    EXPECT_EQ(program.exitStatus(), 0);
+    snapshot("video-keys.png");
+    closeProgram(program);
 }
 
 } // namespace
