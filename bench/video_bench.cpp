@@ -3,6 +3,7 @@
 // 10 s, and the frames that reached the key per second (UpdateImage calls). The clip is
 // made first with gst-launch-1.0 (Theora in Ogg, a moving test pattern, looping, so the
 // measured time is all playback). The target is under 5 % of one core, at the clip's rate.
+#include "QXBenchProcess.h"
 #include "KitTestContext.h"
 
 #include <benchmark/benchmark.h>
@@ -15,13 +16,6 @@
 #include <thread>
 
 namespace {
-
-double processSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 void BM_VideoKeyPlaying(benchmark::State& state) {
     char folder[] = "/tmp/qxvideobench-XXXXXX";
@@ -55,13 +49,13 @@ void BM_VideoKeyPlaying(benchmark::State& state) {
 
     for (auto _ : state) {
         const int updatesBefore = context.updateCount();
-        const double before = processSeconds();
+        const double before = qxProcessSeconds();
         const auto start = std::chrono::steady_clock::now();
         std::this_thread::sleep_for(std::chrono::seconds(10));
         const double wall =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(wall);
-        state.counters["core_percent"] = (processSeconds() - before) / wall * 100.0;
+        state.counters["core_percent"] = (qxProcessSeconds() - before) / wall * 100.0;
         state.counters["updates_per_second"] = (context.updateCount() - updatesBefore) / wall;
     }
     view->Release();

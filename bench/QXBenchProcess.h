@@ -1,0 +1,11 @@
+#pragma once
+
+#include <sys/resource.h>
+
+// The processor time this process has used so far, user and system, in seconds.
+inline double qxProcessSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
