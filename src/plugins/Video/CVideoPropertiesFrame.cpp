@@ -85,7 +85,7 @@ QStringList CVideoPropertiesFrame::fileFilters() {
                 patterns.insert(glob);
     QStringList all(patterns.begin(), patterns.end());
     return {QStringLiteral("Video files (all types) (%1)").arg(all.join(QLatin1Char(' '))),
-            QStringLiteral("Gif animation (*.gif)"), QStringLiteral("Any file (*)")};
+            QStringLiteral("Gif animation (*.gif)"), QStringLiteral("Any file (*.*)")};
 }
 
 void CVideoPropertiesFrame::browse() {
