@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kit/KitTestContext.h"
 #include "pluginhost/QXPluginInterfaces.h"
 #include "support/QXTestSupport.h"
 
@@ -7,54 +8,27 @@
 #include <atomic>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <map>
-#include <mutex>
 #include <string>
 
 namespace modestest {
 
 // Stands in for the program: the context of one action or condition of the Modes plug-in,
-// in a layer of the given identifier and name.
-class ModesTestContext : public IQXActionPluginContext, public IQXConditionPluginContext {
+// in a layer of the given identifier and name, noting every state a condition reports.
+class ModesTestContext : public kittest::KitTestContext {
 public:
     explicit ModesTestContext(std::u16string layerID = {}, std::u16string layerName = {})
         : m_layerID(std::move(layerID)), m_layerName(std::move(layerName)) {}
-    virtual ~ModesTestContext() = default;
 
-    void SetProperty(const char16_t* name, const char16_t* value) override {
-        if (!name || !value)
-            return;
-        std::lock_guard lock(m_mutex);
-        m_properties[name] = value;
-    }
-    QXBool GetProperty(const char16_t* name, char16_t* out) override {
-        if (!name || !out)
-            return 0;
-        out[0] = 0;
-        std::lock_guard lock(m_mutex);
-        auto it = m_properties.find(name);
-        if (it == m_properties.end())
-            return 0;
-        out[it->second.copy(out, kQXTextCapacity - 1)] = 0;
-        return 1;
-    }
     void GetLayerID(char16_t* out) override { copy(m_layerID, out); }
     void GetLayerName(char16_t* out) override { copy(m_layerName, out); }
-    void InstanceDestroyed() override { ++m_destroyed; }
-    IQXViewPluginInstance* GetViewInstance() override { return nullptr; }
     void SetActive(int32_t state) override {
         m_active = state;
         ++m_reports;
     }
 
-    std::u16string property(const std::u16string& name) {
-        std::lock_guard lock(m_mutex);
-        auto it = m_properties.find(name);
-        return it == m_properties.end() ? std::u16string() : it->second;
-    }
     int32_t active() const { return m_active; }
     int reports() const { return m_reports; }
-    int destroyed() const { return m_destroyed; }
+    int destroyed() const { return destroyedCount(); }
 
 private:
     static void copy(const std::u16string& text, char16_t* out) {
@@ -64,11 +38,8 @@ private:
 
     std::u16string m_layerID;
     std::u16string m_layerName;
-    std::mutex m_mutex;
-    std::map<std::u16string, std::u16string> m_properties;
     std::atomic<int32_t> m_active{-1}; // -1: never reported
     std::atomic<int> m_reports{0};
-    std::atomic<int> m_destroyed{0};
 };
 
 // A Qt application on the offscreen platform, for the pages, kept to the end.
